@@ -1,0 +1,105 @@
+# Shell side of the test sandbox: sourced by shell tests running under run-in-sandbox, and by
+# run-in-sandbox itself for clean-up. Functions are prefixed sbx_.
+
+# Partition node of a drive: names ending in a digit (loop3, nvme0n1, mmcblk0) take "p".
+sbx_part() {
+    case "$1" in
+        *[0-9]) echo "${1}p$2" ;;
+        *) echo "$1$2" ;;
+    esac
+}
+
+# sbx_drive NAME SIZE: a sparse image of SIZE (truncate's units: 64M, 11G) on a free loop device;
+# prints the device (/dev/loopN). The device is detached when the sandbox ends.
+sbx_drive() {
+    local img="$BRENLOW_SANDBOX/drives/$1.img" dev
+    truncate -s "$2" "$img" || return 1
+    dev=$(losetup -f --show "$img") || return 1
+    echo "$dev" >> "$BRENLOW_SANDBOX/loops"
+    echo "$dev"
+}
+
+# sbx_probe DEV: make the partition nodes of DEV known (the kernel here parses no tables itself)
+# and wait until every partition listed by sfdisk has its node.
+sbx_probe() {
+    local dev=$1 n tries
+    partprobe "$dev" 2>/dev/null || partx -u "$dev" 2>/dev/null
+    for n in $(sfdisk -l -q -o Device "$dev" 2>/dev/null | tail -n +2 | sed 's/.*[^0-9]//'); do
+        tries=0
+        while [ ! -b "$(sbx_part "$dev" "$n")" ] && [ $tries -lt 50 ]; do
+            sleep 0.1; tries=$((tries + 1))
+        done
+    done
+}
+
+# sbx_gpt DEV SGDISK-ARGS...: a fresh GPT made by sgdisk, then probed.
+sbx_gpt() {
+    local dev=$1; shift
+    sgdisk -Z "$dev" >/dev/null 2>&1
+    sgdisk "$@" "$dev" >/dev/null || return 1
+    sbx_probe "$dev"
+}
+
+# sbx_dos DEV: a fresh DOS table from the sfdisk script on standard input, then probed.
+sbx_dos() {
+    local dev=$1
+    sfdisk -q --wipe always "$dev" >/dev/null || return 1
+    sbx_probe "$dev"
+}
+
+# sbx_double NAME: the script on standard input becomes the test double NAME, first on PATH.
+sbx_double() {
+    cat > "$BRENLOW_SANDBOX/doubles/$1" && chmod +x "$BRENLOW_SANDBOX/doubles/$1"
+}
+
+# sbx_ahd DEV: ahd.sh names DEV (without /dev/) as the system drive.
+sbx_ahd() {
+    printf '#!/bin/sh\necho %s\n' "${1#/dev/}" | sbx_double ahd.sh
+}
+
+# sbx_bind DOUBLE TARGET: put DOUBLE over a fixed absolute path (/usr/sbin/dmidecode ...). Targets
+# under /etc or /opt may be missing: those folders are overlays, so the target is created there.
+sbx_bind() {
+    mkdir -p "$(dirname "$2")"
+    [ -e "$2" ] || : > "$2"
+    mount --bind "$1" "$2"
+}
+
+# Detaches every loop device a sandbox work folder lists.
+sbx_detach_all() {
+    local dev
+    [ -f "$1/loops" ] || return 0
+    while read -r dev; do
+        [ -n "$dev" ] && losetup -d "$dev" 2>/dev/null
+    done < "$1/loops"
+    return 0
+}
+
+# Sandboxes killed without their clean-up (a test runner's time-out) leave loop devices and
+# folders behind; release those whose owner process is gone.
+sbx_reap_stale() {
+    local dir owner
+    for dir in /var/tmp/brenlow-sandbox.*; do
+        [ -d "$dir" ] || continue
+        owner=$(cat "$dir/owner" 2>/dev/null)
+        if [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null; then
+            continue
+        fi
+        sbx_detach_all "$dir"
+        rm -rf "$dir"
+    done
+}
+
+# A failed check in a shell test: print where and why, then fail the test.
+sbx_fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# sbx_expect_eq WHAT EXPECTED ACTUAL
+sbx_expect_eq() {
+    if [ "$2" != "$3" ]; then
+        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3" >&2
+        exit 1
+    fi
+}
