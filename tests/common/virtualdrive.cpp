@@ -28,7 +28,7 @@ VirtualDrive::~VirtualDrive()
         return;
     // File systems on it first: a FUSE daemon keeps the partition open.
     Sandbox::sh("grep '^" + m_device + "' /proc/self/mounts | awk '{print $2}' | "
-                "while read -r m; do umount -l \"$m\"; done; losetup -d " + m_device);
+                "while read -r m; do umount -l \"$m\"; done; partx -d " + m_device + "; losetup -d " + m_device);
     QFile::remove(m_image);
 }
 

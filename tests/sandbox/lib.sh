@@ -16,6 +16,9 @@ sbx_drive() {
     truncate -s "$2" "$img" || return 1
     dev=$(losetup -f --show "$img") || return 1
     echo "$dev" >> "$BRENLOW_SANDBOX/loops"
+    # Partitions told to the kernel outlive a detach: drop what an earlier user of this loop
+    # device left, or its nodes would map onto our new image.
+    partx -d "$dev" 2>/dev/null
     echo "$dev"
 }
 
@@ -70,7 +73,9 @@ sbx_detach_all() {
     local dev
     [ -f "$1/loops" ] || return 0
     while read -r dev; do
-        [ -n "$dev" ] && losetup -d "$dev" 2>/dev/null
+        [ -n "$dev" ] || continue
+        partx -d "$dev" 2>/dev/null
+        losetup -d "$dev" 2>/dev/null
     done < "$1/loops"
     return 0
 }
