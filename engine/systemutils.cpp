@@ -10,6 +10,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <QUuid>
 
 #include <cstdio>
@@ -205,8 +206,11 @@ void SystemUtils::onUdpDataReady(QStringList lines)
 
 // ---------------------------------------------------------------- running programs
 
-QString SystemUtils::runProcess(const QString &program, const QStringList &arguments, bool merged, int timeout)
+QString SystemUtils::runProcess(const QString &program, const QStringList &arguments, bool merged, int timeout,
+                                int *exitCode)
 {
+    if (exitCode)
+        *exitCode = -1;
     QProcess process;
     process.setProcessChannelMode(merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
     process.start(program, arguments);
@@ -217,6 +221,8 @@ QString SystemUtils::runProcess(const QString &program, const QStringList &argum
         // Whatever it printed so far is the answer; the process object kills it on the way out.
         process.kill();
         process.waitForFinished(5000);
+    } else if (exitCode && process.exitStatus() == QProcess::NormalExit) {
+        *exitCode = process.exitCode();
     }
     return QString::fromLatin1(process.readAllStandardOutput());
 }
@@ -449,6 +455,62 @@ QString SystemUtils::GetMd5Sum(const QString &path)
     if (!hash.addData(&f))
         return QString();
     return QString::fromLatin1(hash.result().toHex());
+}
+
+static QStringList mountLine(const QString &dir)
+{
+    // /proc/self/mounts: source, mount point (blanks escaped as \040), type, ...
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return QStringList();
+    const QString target = QDir::cleanPath(dir).replace(' ', QLatin1String("\\040"));
+    const QStringList lines = QString::fromLocal8Bit(mounts.readAll()).split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QStringList fields = it->split(' ');
+        if (fields.size() > 2 && fields[1] == target)
+            return fields;
+    }
+    return QStringList();
+}
+
+bool SystemUtils::isMountPoint(const QString &dir)
+{
+    return !mountLine(dir).isEmpty();
+}
+
+bool SystemUtils::MountPartition(const QString &partition, const QString &dir)
+{
+    QDir().mkpath(dir);
+    int status = -1;
+    const QString out = runProcess(QStringLiteral("mount"), {partition, dir}, true, 60000, &status);
+    if (status == 0)
+        return true;
+    LogDebug(QStringLiteral("mount %1 %2: %3").arg(partition, dir, out.trimmed()), true);
+    const QString type = runProcess(QStringLiteral("blkid"), {QStringLiteral("-o"), QStringLiteral("value"),
+                                                                QStringLiteral("-s"), QStringLiteral("TYPE"), partition},
+                                    false, 60000).trimmed();
+    if (type == QLatin1String("vfat") || type == QLatin1String("msdos")) {
+        runProcess(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), partition, dir}, true, 60000, &status);
+        LogDebug(QStringLiteral("fusefat %1 %2: %3").arg(partition, dir).arg(status), true);
+    }
+    return isMountPoint(dir);
+}
+
+void SystemUtils::UnmountPartition(const QString &dir)
+{
+    const QStringList fields = mountLine(dir);
+    runProcess(QStringLiteral("umount"), {dir}, true, 60000);
+    if (fields.size() < 3 || !fields[2].startsWith(QLatin1String("fuse")))
+        return;
+    // A FUSE daemon finishes its writes after the unmount returns; wait until it has let go.
+    for (int i = 0; i < 600; ++i) {
+        int status = -1;
+        runProcess(QStringLiteral("fuser"), {QStringLiteral("-s"), fields[0]}, true, 60000, &status);
+        if (status != 0)
+            return;
+        QThread::msleep(100);
+    }
+    LogDebug(QStringLiteral("%1 is still busy after unmounting %2").arg(fields[0], dir), true);
 }
 
 void SystemUtils::FillErrorInfo()

@@ -71,6 +71,13 @@ public:
     void RefreshNIC();
     QString GetLastSixofMac();
     QString GetMd5Sum(const QString &path);
+    // Mounts a partition on dir (created when missing). A kernel without a FAT driver mounts FAT
+    // through FUSE (fusefat) instead. True when dir is a mount point afterwards.
+    bool MountPartition(const QString &partition, const QString &dir);
+    // Unmounts dir and, for a FUSE mount, waits until its daemon has written everything back and
+    // let go of the partition, so that the next program finds the file system complete.
+    void UnmountPartition(const QString &dir);
+    static bool isMountPoint(const QString &dir);
 
     void FillErrorInfo();
 
@@ -105,7 +112,8 @@ public:
     static constexpr qint64 D1_GIG = 10763188043776LL;     // D1_MEG * 1048576
 
 private:
-    QString runProcess(const QString &program, const QStringList &arguments, bool merged, int timeout);
+    QString runProcess(const QString &program, const QStringList &arguments, bool merged, int timeout,
+                       int *exitCode = nullptr);
     static void writeWhole(const QString &path, const QString &text);
 };
 

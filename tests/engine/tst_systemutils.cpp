@@ -5,6 +5,7 @@
 #include "sandbox.h"
 #include "systemutils.h"
 #include "udpsockethandler.h"
+#include "virtualdrive.h"
 
 #include <QDir>
 #include <QFile>
@@ -320,6 +321,38 @@ private slots:
         QVERIFY(set.isMember("a*.txt"));
         QVERIFY(!set.isMember("ab.txt"));
         QVERIFY(!ImageSet("/mnt/usb/x?.bim").isMember("xy.bim"));
+    }
+
+    void mountingPartitions()
+    {
+        VirtualDrive drive("mounts", "64M");
+        QVERIFY(drive.makeGpt({"-n", "1:2048:+20M", "-t", "1:ef00", "-n", "2:0:0", "-t", "2:8300"}));
+        QVERIFY(drive.makeFileSystem(1, "vfat"));
+        QVERIFY(drive.makeFileSystem(2, "ext4"));
+
+        // FAT goes through FUSE here; everything written must be on the partition once the
+        // unmount returns, for the next program (mtools here) to read.
+        QVERIFY(utils->MountPartition(drive.partition(1), "/mnt/fat"));
+        QVERIFY(SystemUtils::isMountPoint("/mnt/fat"));
+        Sandbox::run("sh", {"-c", "head -c 3000000 /dev/urandom > /mnt/fat/blob && md5sum < /mnt/fat/blob > /tmp/blob.md5"});
+        utils->UnmountPartition("/mnt/fat");
+        QVERIFY(!SystemUtils::isMountPoint("/mnt/fat"));
+        // Another writer follows at once (as install_syslinux.sh follows the Linux restore); a
+        // late write of the FUSE daemon would now undo it.
+        const QString part = drive.partition(1);
+        QCOMPARE(Sandbox::sh("export MTOOLS_SKIP_CHECK=1; echo next | mcopy -i " + part + " - ::/next.txt").exitCode, 0);
+        QTest::qWait(1500);
+        const Sandbox::Result back = Sandbox::sh("MTOOLS_SKIP_CHECK=1 mtype -i " + part + " ::/blob | md5sum");
+        QCOMPARE(back.out, Sandbox::readFile("/tmp/blob.md5"));
+        QCOMPARE(Sandbox::sh("MTOOLS_SKIP_CHECK=1 mtype -i " + part + " ::/next.txt").out, QByteArray("next\n"));
+        QCOMPARE(Sandbox::sh("fsck.fat -n " + part).exitCode, 0);
+
+        QVERIFY(utils->MountPartition(drive.partition(2), "/mnt/with blank"));
+        QVERIFY(SystemUtils::isMountPoint("/mnt/with blank"));
+        utils->UnmountPartition("/mnt/with blank");
+        QVERIFY(!SystemUtils::isMountPoint("/mnt/with blank"));
+
+        QVERIFY(!utils->MountPartition("/dev/no-such-partition", "/mnt/none"));
     }
 
     void lastSixOfMac()
