@@ -70,10 +70,13 @@ sbx_bind() {
 
 # Detaches every loop device a sandbox work folder lists.
 sbx_detach_all() {
-    local dev
+    local dev back
     [ -f "$1/loops" ] || return 0
     while read -r dev; do
         [ -n "$dev" ] || continue
+        # A device this sandbox released earlier may back another sandbox's drive by now.
+        back=$(losetup -n -O BACK-FILE "$dev" 2>/dev/null)
+        case "$back" in "$1"/*) ;; *) continue ;; esac
         partx -d "$dev" 2>/dev/null
         losetup -d "$dev" 2>/dev/null
     done < "$1/loops"
