@@ -1,0 +1,8 @@
+#include "unknownhandler.h"
+
+UnknownHandler::UnknownHandler(QObject *parent)
+    : PxeHandler(parent)
+{
+    handlerName = "UNKNOWN";
+    pxeState = "Unknown";
+}
