@@ -1,0 +1,108 @@
+#include "drivewalk.h"
+
+#include "drivelayer.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char ErrorText[] = "error";
+}
+
+DriveWalk::DriveWalk(DriveLayer &layer)
+    : m_layer(layer)
+{
+}
+
+void DriveWalk::GetFirstUsbDrive(int stringSize, char *variables, nsis::stack_t **stackTop)
+{
+    walk(Mode::First, stringSize, variables, stackTop);
+}
+
+void DriveWalk::GetAllUsbDrives(int stringSize, char *variables, nsis::stack_t **stackTop)
+{
+    walk(Mode::All, stringSize, variables, stackTop);
+}
+
+void DriveWalk::walk(Mode mode, int stringSize, char *variables, nsis::stack_t **stackTop)
+{
+    // 1. Remember what the installer handed us.
+    m_context.stringSize = stringSize;
+    m_context.variables = variables;
+    m_context.stackTop = stackTop;
+    StringStack stack(m_layer, stackTop, stringSize);
+
+    // 2. How long is the list of drive roots ("C:\", "E:\", ..., each terminated, then one more
+    //    terminator)?
+    const unsigned length = m_layer.logicalDriveStrings(0, nullptr);
+    if (length == 0) {
+        stack.push(ErrorText);
+        return;
+    }
+
+    // 3. Fetch it. One spare zero byte keeps the list terminated whatever Windows writes. A
+    //    drive that appears between the two calls makes the list longer than the buffer:
+    //    Windows then fills nothing, and an empty answer would be a lie, so that is a failure.
+    const std::size_t bufferSize = std::size_t(length) + 1;
+    char *list = static_cast<char *>(m_layer.allocateZeroed(bufferSize));
+    if (!list) {
+        stack.push(ErrorText);
+        return;
+    }
+    const unsigned filled = m_layer.logicalDriveStrings(length, list);
+    if (filled == 0 || filled > length) {
+        m_layer.release(list);
+        stack.push(ErrorText);
+        return;
+    }
+
+    // 4. Probing an empty card reader must not pop up a "no disk" box in front of the installer.
+    const unsigned previousMode = m_layer.setErrorMode(DriveLayer::FailCriticalErrors);
+
+    // 5. Walk the roots in the order Windows lists them.
+    char result[ResultSize] = {};
+    const char *const end = list + bufferSize;
+    for (const char *root = list; root < end && *root;) {
+        const void *terminator = std::memchr(root, '\0', std::size_t(end - root));
+        if (!terminator)
+            break;
+        if (qualifies(root)) {
+            if (mode == Mode::First) {
+                std::snprintf(result, sizeof result, "%c:", root[0]);
+                break;
+            }
+            // A full buffer ends the list at the last whole item.
+            if (!append(result, root))
+                break;
+        }
+        root = static_cast<const char *>(terminator) + 1;
+    }
+
+    // 6. Restore the error mode, answer, let the list go.
+    m_layer.setErrorMode(previousMode);
+    stack.push(result);
+    m_layer.release(list);
+}
+
+bool DriveWalk::qualifies(const char *root)
+{
+    // A: and B: are floppy letters even when the drive behind them reports removable media.
+    const char letter = root[0];
+    if (letter == 'A' || letter == 'B' || letter == 'a' || letter == 'b')
+        return false;
+    if (m_layer.driveType(root) != DriveLayer::DriveRemovable)
+        return false;
+    // A card reader slot without a card is removable too, but has no volume.
+    return m_layer.volumeInformation(root);
+}
+
+bool DriveWalk::append(char *result, const char *root)
+{
+    char item[4];
+    const std::size_t used = std::strlen(result);
+    const int itemLength = std::snprintf(item, sizeof item, used ? "|%c:" : "%c:", root[0]);
+    if (itemLength < 0 || used + std::size_t(itemLength) >= ResultSize)
+        return false;
+    std::memcpy(result + used, item, std::size_t(itemLength) + 1);
+    return true;
+}
