@@ -1,0 +1,282 @@
+#include "partitiontable.h"
+#include "fdiskhandler.h"
+
+#if __has_include("ntfshandler.h")
+#include "ntfshandler.h"
+#define PARTITIONTABLE_HAS_NTFS 1
+#endif
+
+#include <QFile>
+#include <QFileInfo>
+
+const QString partitionTable::DEFAULT_GPT_BACKUP = QStringLiteral("/tmp/gpt-backup.gptb");
+const QString partitionTable::DEFAULT_MBR_BACKUP = QStringLiteral("/tmp/mbr-backup.bin");
+
+static QString withDevPrefix(const QString &device)
+{
+    return device.startsWith(QLatin1String("/dev/")) ? device : QStringLiteral("/dev/") + device;
+}
+
+partitionTable::partitionTable(const QString &name, const QString &device, bool reorder, QObject *parent)
+    : SystemUtils(parent), reorder(reorder)
+{
+    // A partition path names its disk: /dev/sda2 is on /dev/sda, /dev/loop3p2 on /dev/loop3.
+    // A disk whose own name ends in a digit (loop3, nvme0n1) keeps it.
+    this->device = tableHandlerBase::DiskOfDevice(device.trimmed());
+    LogDebug(QStringLiteral("partitionTable::partitionTable: name=%1, device=%2, reorder=%3")
+                 .arg(name, this->device).arg(reorder ? 1 : 0));
+
+    QString source = name;
+    if (source.isEmpty()) {
+        const QString drive = ExecuteCommand(QStringLiteral("ahd.sh"), 60000).trimmed();
+        if (!drive.isEmpty())
+            source = QStringLiteral("/dev/") + drive;
+    }
+    if (source.isEmpty()) {
+        ErrorMesg(QStringLiteral("Could not determine device or file"));
+        return;
+    }
+    if (source.startsWith(QLatin1String("/dev/")) && !reorder)
+        GetTableFromDevice(source, QString());
+    else if (QFileInfo::exists(source) && !QFileInfo(source).isDir())
+        GetTableFromFile(source);   // a device node given with reorder has no size: nothing is read
+    else if (!this->device.isEmpty())
+        GetTableFromDevice(this->device, source);
+}
+
+QString partitionTable::run(const QString &command)
+{
+    return ExecuteCommand(command, 60000);
+}
+
+void partitionTable::GetTableFromDevice(const QString &device, const QString &backupFile)
+{
+    LogDebug(QStringLiteral("partitionTable::GetTableFromDevice: ") + device + ' ' + backupFile);
+    this->device = withDevPrefix(device);
+    QString file = backupFile.isEmpty() ? DEFAULT_GPT_BACKUP : backupFile;
+
+    const QString listing = run(QStringLiteral("sfdisk -l ") + this->device);
+    isGpt = listing.contains(QLatin1String("Disklabel type: gpt")) || !listing.contains(QLatin1String("Disklabel type"));
+
+    if (isGpt) {
+        const QString out = run(QStringLiteral("sgdisk -b %1 %2").arg(CommandQuote(file), this->device));
+        if (!out.contains(QLatin1String("successfully."))) {
+            ErrorMesg(QStringLiteral("Could not create backup file for ") + this->device);
+            return;
+        }
+        ProcessGptFile(file);
+    } else {
+        if (file == DEFAULT_GPT_BACKUP)
+            file = DEFAULT_MBR_BACKUP;
+        ExecuteCommandDebug(QStringLiteral("dd of=%1 if=%2 bs=512 count=1").arg(CommandQuote(file), this->device));
+        ProcessMbrFile(file, this->device);
+    }
+    run(QStringLiteral("part-probe.sh"));
+}
+
+void partitionTable::GetTableFromFile(const QString &path)
+{
+    LogDebug(QStringLiteral("partitionTable::GetTableFromFile: ") + path);
+    const qint64 size = QFileInfo(path).size();
+    if (size == 512)
+        ProcessMbrFile(path, QString());
+    else if (size >= 513 && size <= 17999)
+        ProcessGptFile(path);
+}
+
+void partitionTable::ProcessMbrFile(const QString &file, const QString &device)
+{
+    mbrHandler = new MbrHandler(reorder, this);
+    handler = mbrHandler;
+    if (reorder)
+        mbrHandler->device = this->device;
+    else if (!device.isEmpty())
+        mbrHandler->device = device;
+    mbrHandler->ProcessMbr(file);
+    isGpt = false;
+    entries = mbrHandler->entries;
+    originalEntries.clear();
+}
+
+void partitionTable::ProcessGptFile(const QString &file)
+{
+    gptHandler = new GptHandler(reorder, this);
+    handler = gptHandler;
+    gptHandler->ProcessGpt(file);
+    isGpt = true;
+    entries = gptHandler->entries;
+    originalEntries = gptHandler->originalEntries;
+}
+
+bool partitionTable::ReloadTable(const QString &device)
+{
+    GetTableFromDevice(device, QString());
+    ExpandDataPartition(device);
+    return !entries.isEmpty();
+}
+
+int partitionTable::ExpandDataPartition(const QString &device)
+{
+    const QString disk = withDevPrefix(device);
+    if (entries.size() < 2)
+        return 0;
+    const PartitionEntry *data = handler != nullptr ? handler->getDataParition() : nullptr;
+    if (data == nullptr)
+        return 1012;
+    fdiskHandler fdisk(isGpt);
+    fdisk.AdjustDataPartition(disk, data->number, 0);
+    run(QStringLiteral("part-probe.sh"));
+    return 0;
+}
+
+bool partitionTable::RestoreParitionTable(const QString &device, const QString &file)
+{
+    LogDebug(QStringLiteral("Restore Partition table: ") + device + ' ' + file);
+    if (handler == nullptr)
+        return false;
+    const bool result = handler->RestoreParitionTable(device, file);
+    run(QStringLiteral("part-probe.sh"));
+    run(QStringLiteral("part-probe.sh"));
+    return result;
+}
+
+QString partitionTable::BackupParitionTable(const QString &device, const QString &file)
+{
+    if (handler == nullptr)
+        return QString();
+    return handler->BackupParitionTable(device, file);
+}
+
+bool partitionTable::CreateLinuxPartitionTable(const QString &device)
+{
+    if (handler == nullptr || handler != gptHandler) {
+        if (gptHandler == nullptr) {
+            gptHandler = new GptHandler(false, this);
+            handler = gptHandler;
+            const QString scratch = QStringLiteral("/tmp/tmpgpt");
+            gptHandler->BackupParitionTable(device, scratch);
+            gptHandler->RestoreParitionTable(device, scratch);
+        }
+        handler = gptHandler;
+    }
+    return gptHandler->CreateLinuxPartitionTable(device);
+}
+
+int partitionTable::ResizeNtfsVolume(bool shrink)
+{
+    PartitionEntry *data = (entries.size() >= 2 && handler != nullptr) ? handler->getDataParition() : nullptr;
+    if (data == nullptr)
+        return 0;
+    // The partition's node: loop3 and nvme0n1 take a "p" before the number.
+    const QString check = ExecuteCommandDebug(QStringLiteral("ntfsresize -c %1").arg(AdjustDeviceName(device, data->number)));
+    if (check.toLower().contains(QLatin1String("error"))) {
+        ShowMessage(QStringLiteral("Data Partition does not appear to be an NTFS volume or there is a problem with it so we can't shrink/expand the volume"));
+        return 1007;
+    }
+    if (data->sectorCount * data->sectorSize <= quint64(A10G))
+        return 0;
+#ifdef PARTITIONTABLE_HAS_NTFS
+    NtfsHandler ntfs;
+    if (shrink) {
+        UpdateGauge(0, QStringLiteral("Shrinking NTFS voluume"), QString(), QString());
+        quint64 other = handler->firstLba + 34;
+        for (const PartitionEntry *entry : qAsConst(entries))
+            other += entry->sectorCount;
+        other -= data->sectorCount;
+        const int result = ntfs.ShrinkNtfsImage(device, data->number, isGpt, other);
+        volumeShrunk = ntfs.volumeShrunk;
+        if (result != 0)
+            ShowMessage(QStringLiteral("Could Not Shrink DOM due to errors"));
+        return result;
+    }
+    const PartitionEntry *next = getPartitionEntry(data->number + 1);
+    const bool wanted = volumeShrunk
+        || (data->number == entries.size() && data->endSector + 8192 < handler->diskSectors)
+        || (next != nullptr && data->endSector + 8192 < next->startSector);
+    if (!wanted) {
+        ShowMessage(QStringLiteral("Ntfs Resize not required"));
+        return 0;
+    }
+    UpdateGauge(0, QStringLiteral("Expanding NTFS voluume"), QString(), QString());
+    return ntfs.ExpandNtfsImage(device, data->number, isGpt, !volumeShrunk);
+#else
+    ErrorMesg(QStringLiteral("Resizing the NTFS volume is not available in this build of the engine"));
+    return shrink ? 1010 : 1011;
+#endif
+}
+
+bool partitionTable::isDataPartitionLast()
+{
+    return handler != nullptr && handler->dataIsLast;
+}
+
+PartitionEntry *partitionTable::getPartitionEntry(int number)
+{
+    for (PartitionEntry *entry : qAsConst(entries)) {
+        if (entry->number == number)
+            return entry;
+    }
+    return nullptr;
+}
+
+PartitionEntry *partitionTable::getOriginalPartitionEntry(int number)
+{
+    if (originalEntries.isEmpty())
+        return getPartitionEntry(number);
+    for (PartitionEntry *entry : qAsConst(originalEntries)) {
+        if (entry->number == number)
+            return entry;
+    }
+    return nullptr;
+}
+
+QStringList partitionTable::PrintTable()
+{
+    return PrintTable(entries);
+}
+
+QStringList partitionTable::PrintOriginalTable()
+{
+    return PrintTable(originalEntries);
+}
+
+// Columns of the listing, right-aligned in fields of these widths.
+static QString columns(const QStringList &values)
+{
+    static const int widths[] = {6, 4, 13, 13, 13, 7, 15};
+    QStringList cells;
+    for (int i = 0; i < values.size(); ++i)
+        cells << (i < 7 ? values.at(i).rightJustified(widths[i], QLatin1Char(' ')) : values.at(i));
+    return cells.join(QLatin1Char(' '));
+}
+
+QStringList partitionTable::PrintTable(const QList<PartitionEntry *> &list)
+{
+    if (handler == nullptr)
+        return {QStringLiteral("COULD NOT FIND EITHER DEVICE OR FILE")};
+    QStringList lines;
+    const bool estimated = handler->diskSectors == 0;
+    const quint64 sectors = estimated ? handler->lastSector : handler->diskSectors;
+    lines << QStringLiteral("Device: %1  Sectors: %2  bytes: %3 %4 %5")
+                 .arg(device)
+                 .arg(sectors)
+                 .arg(handler->diskBytes)
+                 .arg(PartitionEntry::SectorsToSize(sectors, 512), estimated ? QStringLiteral("estimated") : QString());
+    lines << QStringLiteral("Table type: %1").arg(isGpt ? QStringLiteral("GPT") : QStringLiteral("dos"));
+    lines << columns({QStringLiteral("Device"), QStringLiteral("Boot"), QStringLiteral("Start Sector"),
+                      QStringLiteral("End Sector"), QStringLiteral("Sectors"), QStringLiteral("Size"),
+                      QStringLiteral("Type"), QStringLiteral("Type info")});
+    for (const PartitionEntry *entry : list) {
+        lines << columns({QString::number(entry->number), entry->bootable ? QStringLiteral("*") : QStringLiteral(" "),
+                          QString::number(entry->startSector), QString::number(entry->endSector),
+                          QString::number(entry->sectorCount), PartitionEntry::SectorsToSize(entry->sectorCount, 512),
+                          entry->typeName, entry->typeInfo.rightJustified(4, QLatin1Char(' '))});
+    }
+    lines << QString();
+    return lines;
+}
+
+QString partitionTable::PrintTableString()
+{
+    return PrintTable().join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
