@@ -1,6 +1,8 @@
 #include "imageset.h"
+#include "systemutils.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -32,4 +34,138 @@ QStringList ImageSet::existingMembers() const
             members << name;
     }
     return members;
+}
+
+// Full paths of the existing members whose suffix after the stem matches the pattern.
+QStringList ImageSet::matching(const QString &suffixPattern) const
+{
+    const QRegularExpression suffix(QStringLiteral("^(") + suffixPattern + QStringLiteral(")$"));
+    QStringList paths;
+    for (const QString &name : existingMembers()) {
+        if (suffix.match(name.mid(m_stem.size())).hasMatch())
+            paths << m_dir + '/' + name;
+    }
+    return paths;
+}
+
+QStringList ImageSet::partitionPieces(int k) const
+{
+    return matching(QStringLiteral("\\.p%1\\.[0-9]{3}").arg(k));
+}
+
+QStringList ImageSet::partitionImageFiles(int k) const
+{
+    return matching(QStringLiteral("\\.p%1(\\.[0-9]{3})?").arg(k));
+}
+
+QStringList ImageSet::numberedPieces() const
+{
+    return matching(QStringLiteral("\\.[0-9]{3}"));
+}
+
+QString ImageSet::binaryStem(const QString &chosenName)
+{
+    return chosenName.endsWith(QLatin1String(".000")) ? chosenName.left(chosenName.size() - 4) : chosenName;
+}
+
+QStringList ImageSet::checksumMembers() const
+{
+    // Every piece counts, also N.100 and beyond: a set of more than 100 GiB is checked whole.
+    // The table listing, the list itself, the pre-shrink tables and logs are not image content.
+    QStringList names;
+    for (const QString &path : matching(QStringLiteral("|\\.gptb|\\.p[0-9]+(\\.[0-9]{3})?|\\.[0-9]{3}")))
+        names << QFileInfo(path).fileName();
+    return names;
+}
+
+QString ImageSet::checksumLine(const QString &digest, const QString &fileName)
+{
+    return QStringLiteral("%1 : %2").arg(digest, fileName);
+}
+
+bool ImageSet::parseChecksumLine(const QString &line, QString *digest, QString *fileName)
+{
+    // A digest never holds " : ", so the first one ends it; the name may hold one.
+    const int split = line.indexOf(QLatin1String(" : "));
+    if (split < 0)
+        return false;
+    const QString sum = line.left(split);
+    const QString name = line.mid(split + 3);
+    if (sum.isEmpty() || name.isEmpty())
+        return false;
+    if (digest)
+        *digest = sum;
+    if (fileName)
+        *fileName = name;
+    return true;
+}
+
+bool ImageSet::writeChecksumList(SystemUtils &utils) const
+{
+    utils.ShowMessage(QStringLiteral("Creating checksum list for image files"));
+    utils.UpdateTaskInfo(QStringLiteral("Generating integrity files"));
+    QFile::remove(sumsPath());
+
+    QStringList lines;
+    int i = 0;
+    for (const QString &name : checksumMembers()) {
+        const QString memberPath = m_dir + '/' + name;
+        utils.UpdateStatusInfo(QStringLiteral("Calulating hash %1").arg(++i));
+        utils.LogDebug(QStringLiteral("Generating checksum for ") + memberPath);
+        const QString digest = utils.GetMd5Sum(memberPath);
+        if (digest.isEmpty()) {
+            utils.LogDebug(QStringLiteral("Generating md5 hash failed ") + memberPath);
+            continue;
+        }
+        lines << checksumLine(digest, name);
+    }
+
+    QFile f(sumsPath());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    utils.UpdateStatusInfo(QStringLiteral("Saving Integrity file"));
+    const QByteArray text = (lines.join('\n') + '\n').toUtf8();
+    const bool written = f.write(text) == text.size() && f.flush();
+    f.close();
+    if (written)
+        utils.ShowMessage(QStringLiteral("Checksum list created"));
+    return written;
+}
+
+int ImageSet::verifyChecksumList(SystemUtils &utils, bool *ran) const
+{
+    if (ran)
+        *ran = false;
+    QFile f(sumsPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    if (ran)
+        *ran = true;
+    utils.ShowMessage(QStringLiteral("Verifying checksums of image files"));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n');
+    f.close();
+    if (lines.size() > 1)
+        utils.UpdateTaskInfo(QStringLiteral("Checking File integrity"));
+
+    int result = 0;
+    int n = 0;
+    for (const QString &line : lines) {
+        utils.UpdateStatusInfo(QStringLiteral("Checking file %1 of %2").arg(++n).arg(lines.size()));
+        QString digest;
+        QString name;
+        if (!parseChecksumLine(line, &digest, &name))
+            continue;
+        utils.LogDebug(QStringLiteral("Checking checksum of ") + name);
+        // A missing or unreadable member has no digest and so fails.
+        if (utils.GetMd5Sum(m_dir + '/' + name) != digest) {
+            utils.ShowMessage(QStringLiteral("The checksum for ") + name + QStringLiteral(" does not match"));
+            result = 1018;
+        }
+    }
+    utils.LogDebug(QStringLiteral("Verify complete"));
+    if (result == 0) {
+        utils.ShowMessage(QStringLiteral("Image files verified"), true);
+        utils.UpdateStatusInfo(QStringLiteral("Files Verified"));
+    }
+    return result;
 }

@@ -1,0 +1,274 @@
+#include "basebrhandler.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextCodec>
+
+#include <cmath>
+#include <sys/stat.h>
+
+baseBrHandler::baseBrHandler(QObject *parent)
+    : SystemUtils(parent)
+{
+    setSplitSizes(1024);
+    // A chunk size of 0 MB cannot cut anything; such a value is ignored like any other that
+    // is not a whole number.
+    bool ok = false;
+    const uint mb = qEnvironmentVariable("SPLIT_SIZE").toUInt(&ok, 10);
+    if (ok && mb > 0)
+        setSplitSizes(mb);
+
+    watchdog = new QTimer(this);
+    process = new QProcess(this);
+    connect(watchdog, &QTimer::timeout, this, &baseBrHandler::OnTimerTimeout);
+    connect(process, &QProcess::readyReadStandardError, this, &baseBrHandler::OnErrorDataAvailable);
+    connect(process, &QProcess::readyReadStandardOutput, this, &baseBrHandler::OnDataAvailable);
+    connect(process, &QProcess::errorOccurred, this, &baseBrHandler::OnErrorOccurred);
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            &baseBrHandler::OnFinished);
+    connect(process, &QProcess::started, this, &baseBrHandler::OnStarted);
+}
+
+baseBrHandler::~baseBrHandler()
+{
+    // A handler destroyed while its child runs must not leave the child behind.
+    if (process && process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+}
+
+void baseBrHandler::setSplitSizes(quint32 mb)
+{
+    splitSizeMb = mb;
+    splitBytes = quint64(mb) * quint64(D1_MEG);
+}
+
+void baseBrHandler::ClearResultVariables(const QString &logFile, const QString &secondText)
+{
+    runLogFile = logFile;
+    runSecondText = secondText;
+    exitCode = 0;
+    exitStatus = 0;
+    processError = 0;
+    pendingOut.clear();
+    pendingErr.clear();
+    outDecoder.reset();
+    errDecoder.reset();
+    watchdogTicks = 0;
+    checkpointCount = 0;
+    lastGauge = 0;
+    lastStatusPercent = 0.0;
+    nextEchoPercent = 0.0;
+}
+
+int baseBrHandler::ExecuteAndWait(const QString &program, const QStringList &arguments, const QString &logFile,
+                                  const QString &secondText)
+{
+    lastGauge = 0;
+    ClearResultVariables(logFile, secondText);
+    programName = program;
+    // The status file belongs to this run only: one left by an earlier pipeline must never
+    // be read as this run's result.
+    QFile::remove(pipeStatus);
+
+    QString name = program;
+    QStringList args = arguments;
+    if (args.isEmpty()) {
+        args = QProcess::splitCommand(program);
+        name = args.isEmpty() ? QString() : args.takeFirst();
+    }
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->start(name, args, QIODevice::ReadWrite);
+    watchdog->start(1000);
+    if (!process->waitForStarted(30000)) {
+        watchdog->stop();
+        return 1006;
+    }
+    // Nothing is ever fed to the pipeline: a stage reading its standard input sees its end.
+    process->closeWriteChannel();
+
+    while (running || process->state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+        connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    watchdog->stop();
+
+    // A last line without a line end is still a line of the run.
+    takeOutput(process->readAllStandardOutput(), pendingOut, outDecoder);
+    takeOutput(process->readAllStandardError(), pendingErr, errDecoder);
+    for (QString *pending : {&pendingOut, &pendingErr}) {
+        if (!pending->isEmpty()) {
+            const QString line = *pending;
+            pending->clear();
+            ProcessDataLine(line);
+        }
+    }
+
+    int result = exitCode;
+    if (result == 0 && exitStatus == QProcess::CrashExit)
+        result = 1;
+    if (result == 0)
+        result = pipelineResult();
+    return result;
+}
+
+bool baseBrHandler::TargetIsBlockDevice(const QString &partition)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(partition).constData(), &st) == 0 && S_ISBLK(st.st_mode))
+        return true;
+    ShowMessage(QStringLiteral("ERROR: %1 is not a block device").arg(partition));
+    return false;
+}
+
+int baseBrHandler::pipelineResult() const
+{
+    QFile f(pipeStatus);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    QByteArray bytes = f.readAll();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    const QStringList codes = QString::fromLocal8Bit(bytes).trimmed().split(' ', Qt::SkipEmptyParts);
+    for (const QString &code : codes) {
+        if (code == QLatin1String("0"))
+            continue;
+        bool ok = false;
+        const int value = code.toInt(&ok, 10);
+        return ok ? value : 1;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- process signals
+
+void baseBrHandler::OnStarted()
+{
+    LogDebug(QStringLiteral("Process Started"), true);
+    running = true;
+}
+
+void baseBrHandler::OnFinished(int code, QProcess::ExitStatus status)
+{
+    running = false;
+    watchdog->stop();
+    LogDebug(QStringLiteral("%1 Finished: exitCode=%2, exitStatus=%3").arg(programName).arg(code).arg(int(status)),
+             true);
+    exitCode = code;
+    exitStatus = int(status);
+}
+
+void baseBrHandler::OnErrorOccurred(QProcess::ProcessError error)
+{
+    ErrorMesg(QStringLiteral("ERROR REPORTED %1").arg(int(error)));
+    processError = int(error);
+}
+
+void baseBrHandler::OnTimerTimeout()
+{
+    ++watchdogTicks;
+    if (watchdogTicks > WATCHDOG_LIMIT)
+        LogDebug(QStringLiteral("WATCHDOG TIMER TRIP %1").arg(watchdogTicks), true);
+}
+
+void baseBrHandler::OnDataAvailable()
+{
+    watchdogTicks = 0;
+    takeOutput(process->readAllStandardOutput(), pendingOut, outDecoder);
+}
+
+void baseBrHandler::OnErrorDataAvailable()
+{
+    watchdogTicks = 0;
+    takeOutput(process->readAllStandardError(), pendingErr, errDecoder);
+}
+
+void baseBrHandler::takeOutput(const QByteArray &bytes, QString &pending, std::unique_ptr<QTextDecoder> &decoder)
+{
+    if (bytes.isEmpty())
+        return;
+    QByteArray data = bytes;
+    const int zero = data.indexOf('\0');
+    if (zero >= 0)
+        data.truncate(zero);
+    // Progress tools redraw one line with carriage returns: every redraw becomes a line.
+    // A character cut between two reads is completed by the next one.
+    if (!decoder)
+        decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
+    QString text = pending + decoder->toUnicode(data);
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    pending = lines.takeLast();
+    for (const QString &line : qAsConst(lines))
+        ProcessDataLine(line);
+}
+
+// ---------------------------------------------------------------- line grammar
+
+void baseBrHandler::ProcessDataLine(const QString &line)
+{
+    static const QRegularExpression tarCheckpoint(QStringLiteral("tar.*checkpoint"));
+    if (line.contains(QLatin1String("ercent"))) {
+        ProcessPercentage(line);
+        return;
+    }
+    if (tarCheckpoint.match(line).hasMatch()) {
+        // The handler sets the checkpoint interval so that about 100 of them cover the archive.
+        ++checkpointCount;
+        ProcessPercentage(QStringLiteral("%1.00 percent completed").arg(checkpointCount));
+        return;
+    }
+    ShowMessage(line, false, runLogFile);
+    if (line.endsWith(QLatin1String("..."))) {
+        // A tool announcing its next step: that is the task the operator sees.
+        if (runLogFile != logFile) {
+            LogMessage(line, logFile, false);
+            LogMessage(line, debugLogFile, false);
+        }
+        UpdateTaskInfo(line);
+    }
+}
+
+void baseBrHandler::ProcessPercentage(const QString &line)
+{
+    bool ok = false;
+    const double pct = line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toDouble(&ok);
+    if (!ok)
+        return;
+    const long rounded = std::lround(pct);   // halves away from zero
+
+    bool newRun = false;
+    if (pct < 1.0 && lastStatusPercent > 10.0) {
+        lastStatusPercent = 0.0;
+        nextEchoPercent = 0.0;
+        newRun = true;
+    }
+    const double threshold = lastStatusPercent + 0.2;
+
+    // At most one line per 10 % band reaches the console.
+    if (pct >= nextEchoPercent || (newRun && pct >= 0.0)) {
+        ShowMessage(line, false, QString());
+        while (nextEchoPercent <= pct)
+            nextEchoPercent += 10.0;
+    }
+    // The status file changes only when progress moved by more than 0.2 %.
+    if (pct > threshold) {
+        UpdateStatusInfo(line);
+        LogDebug(line, true);
+        lastStatusPercent = pct;
+    }
+    // The gauge never moves backwards within a pass; a new pass after 100 % starts again.
+    if (rounded <= 0 && lastGauge == 100) {
+        lastGauge = 0;
+        return;
+    }
+    if (rounded > lastGauge) {
+        UpdateGauge(int(rounded), QString(), QString(), QString());
+        lastGauge = int(rounded);
+    }
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The tool runner under the imaging handlers: starts one program (normally a generated pipeline
+// script) at a time, keeps the event loop turning while it runs, turns its output lines into
+// progress for the operator (gauge, status file, task file, console), watches for silence and
+// returns one exit code for the whole pipeline. It also holds the split size of chunked images.
+
+#include "systemutils.h"
+
+#include <QProcess>
+#include <QTextDecoder>
+#include <QTimer>
+
+#include <memory>
+
+class baseBrHandler : public SystemUtils
+{
+    Q_OBJECT
+public:
+    explicit baseBrHandler(QObject *parent = nullptr);
+    ~baseBrHandler() override;
+
+    // Runs program (alone: split at blanks; or with arguments) and waits for it, serving events.
+    // 0 success, 1006 when it did not start, otherwise its exit code or the code of the first
+    // failing stage of a generated pipeline. secondText is kept with the run only.
+    int ExecuteAndWait(const QString &program, const QStringList &arguments, const QString &logFile,
+                       const QString &secondText);
+    void ClearResultVariables(const QString &logFile, const QString &secondText);
+
+    // The line grammar: percentages, tar checkpoints, task descriptions ("..."), plain lines.
+    void ProcessDataLine(const QString &line);
+
+    // Silence of more than this many seconds is logged (once per further second).
+    static constexpr int WATCHDOG_LIMIT = 100;
+
+public slots:
+    void setSplitSizes(quint32 mb);
+    void OnStarted();
+    void OnFinished(int code, QProcess::ExitStatus status);
+    void OnErrorOccurred(QProcess::ProcessError error);
+    void OnDataAvailable();
+    void OnErrorDataAvailable();
+    void OnTimerTimeout();
+
+    // A restore's target must be an existing block device: the tools would otherwise create
+    // a plain file of that name under /dev and report success. Shows why when it is not.
+    bool TargetIsBlockDevice(const QString &partition);
+
+protected:
+    void ProcessPercentage(const QString &line);
+
+public:
+    bool running = false;
+    QProcess *process = nullptr;
+    QString runLogFile;
+    int exitCode = 0;
+    int exitStatus = 0;
+    int processError = 0;
+    int watchdogTicks = 0;
+    QString pendingOut;
+    QString pendingErr;
+    QTimer *watchdog = nullptr;
+    int checkpointCount = 0;
+    int lastGauge = 0;
+    quint32 splitSizeMb = 1024;
+    quint64 splitBytes = 1024ULL * quint64(D1_MEG);
+    quint64 sectorSize = 512;
+    bool volumeShrunk = false;
+    double lastStatusPercent = 0.0;
+    double nextEchoPercent = 0.0;
+    QString programName;
+
+private:
+    // Splits what arrived on one channel into whole lines; the unfinished rest waits in pending.
+    void takeOutput(const QByteArray &bytes, QString &pending, std::unique_ptr<QTextDecoder> &decoder);
+    int pipelineResult() const;
+    QString runSecondText;
+    std::unique_ptr<QTextDecoder> outDecoder;
+    std::unique_ptr<QTextDecoder> errDecoder;
+};
