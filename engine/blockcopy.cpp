@@ -266,6 +266,20 @@ static int reportOutcome(BlockCopy *copy, BlockMover::Outcome outcome, const Blo
     return BlockCopy::Overrun;
 }
 
+// Moves size bytes from fd into out and closes out, reporting the first thing that goes wrong.
+static int moveAndFinish(BlockCopy *copy, BlockMover &mover, int fd, FileHandle &out, quint64 size,
+                         const QString &from, quint64 expectedEnd, const QString &overrunText)
+{
+    const int result = reportOutcome(copy, mover.move(fd, out, size), mover, from, expectedEnd, overrunText);
+    if (result != BlockCopy::Success)
+        return result;
+    if (!mover.finish(out)) {
+        emit copy->StatusReady(overrunText);
+        return BlockCopy::Overrun;
+    }
+    return BlockCopy::Success;
+}
+
 int BlockCopy::SingleCopy()
 {
     FileHandle in;
@@ -279,15 +293,8 @@ int BlockCopy::SingleCopy()
         return CannotCreate;
     }
     BlockMover mover(this, byteCount, QStringLiteral("%1.00 percent complete"));
-    const int result = reportOutcome(this, mover.move(in.fd, out, byteCount), mover, source, byteCount,
-                                     QStringLiteral("ERROR DESTINATION OVERRUN"));
-    if (result != Success)
-        return result;
-    if (!mover.finish(out)) {
-        emit StatusReady(QStringLiteral("ERROR DESTINATION OVERRUN"));
-        return Overrun;
-    }
-    return Success;
+    return moveAndFinish(this, mover, in.fd, out, byteCount, source, byteCount,
+                         QStringLiteral("ERROR DESTINATION OVERRUN"));
 }
 
 int BlockCopy::DriveToPiecesCopy()
@@ -307,14 +314,10 @@ int BlockCopy::DriveToPiecesCopy()
             return CannotCreate;
         }
         const quint64 size = std::min<quint64>(PIECE_SIZE, byteCount - mover.done());
-        const int result = reportOutcome(this, mover.move(in.fd, piece, size), mover, source, byteCount,
+        const int result = moveAndFinish(this, mover, in.fd, piece, size, source, byteCount,
                                          QStringLiteral("ERROR DESTINATION OVER-RUN"));
         if (result != Success)
             return result;
-        if (!mover.finish(piece)) {
-            emit StatusReady(QStringLiteral("ERROR DESTINATION OVER-RUN"));
-            return Overrun;
-        }
     }
     return Success;
 }
