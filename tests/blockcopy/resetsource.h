@@ -17,21 +17,14 @@
 inline Sandbox::Result runWithResetInput(const QString &command, const QByteArray &data,
                                          const QStringList &env = QStringList())
 {
-    Sandbox::Result r;
     QTcpServer server;
     if (!server.listen(QHostAddress(QHostAddress::LocalHost), 0))
-        return r;
+        return Sandbox::Result();
     QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const QString &entry : env) {
-        const int eq = entry.indexOf('=');
-        e.insert(entry.left(eq), entry.mid(eq + 1));
-    }
-    p.setProcessEnvironment(e);
+    p.setProcessEnvironment(Sandbox::environment(env));
     p.start("bash", {"-c", QStringLiteral("exec %1 < /dev/tcp/127.0.0.1/%2").arg(command).arg(server.serverPort())});
     if (!p.waitForStarted(30000))
-        return r;
-    r.started = true;
+        return Sandbox::Result();
     if (server.waitForNewConnection(30000)) {
         QTcpSocket *peer = server.nextPendingConnection();
         peer->write(data);
@@ -42,13 +35,5 @@ inline Sandbox::Result runWithResetInput(const QString &command, const QByteArra
         setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
         peer->abort();
     }
-    if (!p.waitForFinished(60000)) {
-        r.timedOut = true;
-        p.kill();
-        p.waitForFinished(5000);
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? (p.exitCode() & 0xff) : -1;
-    return r;
+    return Sandbox::collect(p, 60000);
 }

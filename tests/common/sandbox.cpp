@@ -71,11 +71,8 @@ QByteArray Sandbox::readFile(const QString &path)
     return f.readAll();
 }
 
-Sandbox::Result Sandbox::run(const QString &program, const QStringList &args, const QByteArray &input,
-                             const QStringList &env, int timeoutMs)
+QProcessEnvironment Sandbox::environment(const QStringList &env)
 {
-    Result r;
-    QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     for (const QString &entry : env) {
         if (entry.startsWith('-')) {
@@ -85,14 +82,13 @@ Sandbox::Result Sandbox::run(const QString &program, const QStringList &args, co
             e.insert(entry.left(eq), entry.mid(eq + 1));
         }
     }
-    p.setProcessEnvironment(e);
-    p.start(program, args);
-    if (!p.waitForStarted(30000))
-        return r;
+    return e;
+}
+
+Sandbox::Result Sandbox::collect(QProcess &p, int timeoutMs)
+{
+    Result r;
     r.started = true;
-    if (!input.isEmpty())
-        p.write(input);
-    p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         r.timedOut = true;
         p.kill();
@@ -102,6 +98,20 @@ Sandbox::Result Sandbox::run(const QString &program, const QStringList &args, co
     r.err = p.readAllStandardError();
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? (p.exitCode() & 0xff) : -1;
     return r;
+}
+
+Sandbox::Result Sandbox::run(const QString &program, const QStringList &args, const QByteArray &input,
+                             const QStringList &env, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessEnvironment(environment(env));
+    p.start(program, args);
+    if (!p.waitForStarted(30000))
+        return Result();
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    return collect(p, timeoutMs);
 }
 
 Sandbox::Result Sandbox::sh(const QString &command, int timeoutMs)

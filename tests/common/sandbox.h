@@ -4,6 +4,8 @@
 // doubles come first on PATH, and programs can be run and drives made for real.
 
 #include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +39,10 @@ public:
     static Result run(const QString &program, const QStringList &args,
                       const QByteArray &input = QByteArray(), const QStringList &env = QStringList(),
                       int timeoutMs = 120000);
+    // The environment of a program run here: this process's, with env entries applied.
+    static QProcessEnvironment environment(const QStringList &env);
+    // Waits for a started process and collects its exit code and output (killed at timeoutMs).
+    static Result collect(QProcess &process, int timeoutMs);
     // Runs a bash command line with the sandbox's shell functions (lib.sh) loaded.
     static Result sh(const QString &command, int timeoutMs = 120000);
 

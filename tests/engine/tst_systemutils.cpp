@@ -37,7 +37,7 @@ private slots:
 
     void init()
     {
-        for (const QString &f : {"/var/log/recovery.log", "/var/log/vtl_debug.log", "/var/log/rcv_task",
+        for (const char *f : {"/var/log/recovery.log", "/var/log/vtl_debug.log", "/var/log/rcv_task",
                                  "/var/log/rcv_status", "/tmp/gauge.log", "/tmp/dialog.txt", "/var/log/vtl_pid"})
             QFile::remove(f);
         SystemUtils::guiType = 3;

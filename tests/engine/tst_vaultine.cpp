@@ -40,7 +40,7 @@ private slots:
 
     void init()
     {
-        for (const QString &f : {"/var/log/recovery.log", "/var/log/vtl_debug.log", "/var/log/rcv_status",
+        for (const char *f : {"/var/log/recovery.log", "/var/log/vtl_debug.log", "/var/log/rcv_status",
                                  "/var/log/vtl_pid", "/tmp/stop-udp"})
             QFile::remove(f);
         QFile::remove(Sandbox::doublesDir() + "/sync");

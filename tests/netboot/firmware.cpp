@@ -90,6 +90,16 @@ void Firmware::setInsydeFlag(const QString &flag, const QString &content)
     Sandbox::writeFile(dir() + "/h2o/" + flag, content.toUtf8());
 }
 
+QString Firmware::insydeValue(const QString &name, const QString &missing)
+{
+    for (const QString &row : insydeRows()) {
+        const QStringList f = row.split(",");
+        if (f.size() > 6 && f.at(5) == name)
+            return f.at(6);
+    }
+    return missing;
+}
+
 QStringList Firmware::insydeRows()
 {
     return readText(dir() + "/h2o/settings.csv").split("\n", Qt::SkipEmptyParts);

@@ -28,6 +28,8 @@ public:
     static void removeInsyde();
     static void setInsydeFlag(const QString &flag, const QString &content = QString());
     static QStringList insydeRows();
+    // The current value of the Insyde question name, or missing when the export has no such row.
+    static QString insydeValue(const QString &name, const QString &missing = QString());
 
     // AMI: the tool present at /opt/SCELNX/SCELNX_64 with this export text.
     static void setAmi(const QString &nvram);

@@ -18,12 +18,7 @@ class TestPxeSwitch : public QObject
 private:
     static QString csvState(const QString &name)
     {
-        for (const QString &row : Firmware::insydeRows()) {
-            const QStringList f = row.split(",");
-            if (f.size() > 6 && f.at(5) == name)
-                return f.at(6);
-        }
-        return QString("<no %1>").arg(name);
+        return Firmware::insydeValue(name, QString("<no %1>").arg(name));
     }
 
 private slots:

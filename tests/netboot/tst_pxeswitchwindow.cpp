@@ -27,12 +27,7 @@ class TestPxeSwitchWindow : public QObject
 private:
     static QString csvState(const QString &name)
     {
-        for (const QString &row : Firmware::insydeRows()) {
-            const QStringList f = row.split(",");
-            if (f.size() > 6 && f.at(5) == name)
-                return f.at(6);
-        }
-        return QString();
+        return Firmware::insydeValue(name, QString());
     }
     static void saveShot(QWidget *window, const QString &name)
     {
