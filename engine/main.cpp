@@ -4,10 +4,7 @@
 #include "imageset.h"
 #include "systemutils.h"
 
-#if __has_include("partitiontable.h")
 #include "partitiontable.h"
-#define VAULTINE_HAS_TABLES 1
-#endif
 #if __has_include("backup.h") && __has_include("restore.h")
 #include "backup.h"
 #include "restore.h"
@@ -48,7 +45,7 @@ static void DeleteImageFiles(const QString &image, SystemUtils &utils)
     }
 }
 
-// Until the operation classes are part of this engine, an operation that needs them must fail
+// Until the backup and restore classes are part of this engine, an operation that needs them must fail
 // loudly: the console treats any non-zero status as failure, and nothing was done.
 static int NotBuilt(SystemUtils &utils, const QString &what, int code)
 {
@@ -57,25 +54,17 @@ static int NotBuilt(SystemUtils &utils, const QString &what, int code)
     return code;
 }
 
-static int ShowTable(SystemUtils &utils, const QString &drive)
+static int ShowTable(const QString &drive)
 {
-#ifdef VAULTINE_HAS_TABLES
-    Q_UNUSED(utils);
     partitionTable table(QString(), drive, false);
     const QByteArray text = table.PrintTableString().toLocal8Bit();
     fwrite(text.constData(), 1, size_t(text.size()), stdout);
     fflush(stdout);
     return 0;
-#else
-    Q_UNUSED(drive);
-    return NotBuilt(utils, QStringLiteral("Showing the partition table"), 1003);
-#endif
 }
 
-static int AnalyzeTable(SystemUtils &utils, const QString &image)
+static int AnalyzeTable(const QString &image)
 {
-#ifdef VAULTINE_HAS_TABLES
-    Q_UNUSED(utils);
     partitionTable table(image, QString(), false);
     QString out;
     if (table.handler != nullptr && table.handler->reordered) {
@@ -88,10 +77,6 @@ static int AnalyzeTable(SystemUtils &utils, const QString &image)
     fwrite(text.constData(), 1, size_t(text.size()), stdout);
     fflush(stdout);
     return 0;
-#else
-    Q_UNUSED(image);
-    return NotBuilt(utils, QStringLiteral("Analyzing a table file"), 1003);
-#endif
 }
 
 static int RunRestore(SystemUtils &utils, const QString &type, const QString &image, const QString &drive, bool deploy)
@@ -183,7 +168,7 @@ int main(int argc, char *argv[])
 
     // 7. The drive's table; works while another engine runs.
     if (parser.isSet(showOpt))
-        return ShowTable(utils, drive);
+        return ShowTable(drive);
 
     // 8.
     if (image.isEmpty())
@@ -221,7 +206,7 @@ int main(int argc, char *argv[])
             parser.showHelp(0);
         result = RunBackup(utils, type, image, drive, clone);
     } else if (parser.isSet(analyzeOpt)) {
-        result = AnalyzeTable(utils, image);
+        result = AnalyzeTable(image);
     } else if (parser.isSet(trashOpt)) {
         utils.ExecuteCommand(QStringLiteral("sync"), 60000);
         utils.ExecuteCommand(QStringLiteral("sync"), 60000);

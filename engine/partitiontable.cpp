@@ -1,10 +1,7 @@
 #include "partitiontable.h"
 #include "fdiskhandler.h"
 
-#if __has_include("ntfshandler.h")
 #include "ntfshandler.h"
-#define PARTITIONTABLE_HAS_NTFS 1
-#endif
 
 #include <QFile>
 #include <QFileInfo>
@@ -175,7 +172,6 @@ int partitionTable::ResizeNtfsVolume(bool shrink)
     }
     if (data->sectorCount * data->sectorSize <= quint64(A10G))
         return 0;
-#ifdef PARTITIONTABLE_HAS_NTFS
     NtfsHandler ntfs;
     if (shrink) {
         UpdateGauge(0, QStringLiteral("Shrinking NTFS voluume"), QString(), QString());
@@ -199,10 +195,6 @@ int partitionTable::ResizeNtfsVolume(bool shrink)
     }
     UpdateGauge(0, QStringLiteral("Expanding NTFS voluume"), QString(), QString());
     return ntfs.ExpandNtfsImage(device, data->number, isGpt, !volumeShrunk);
-#else
-    ErrorMesg(QStringLiteral("Resizing the NTFS volume is not available in this build of the engine"));
-    return shrink ? 1010 : 1011;
-#endif
 }
 
 bool partitionTable::isDataPartitionLast()
