@@ -116,7 +116,7 @@ bool BinaryHandler::mountPointInUse() const
 void BinaryHandler::leaveMountPoint()
 {
     QDir::setCurrent(QCoreApplication::applicationDirPath());
-    ExecuteCommand(QStringLiteral("umount ") + MOUNT_POINT);
+    UnmountPartition(MOUNT_POINT);
 }
 
 int BinaryHandler::BackupCompressedLinuxImage(const QString &imageBase, const QString &device)
@@ -139,7 +139,8 @@ int BinaryHandler::BackupCompressedLinuxImage(const QString &imageBase, const QS
     ShowMessage(message, true);
     LogMessage(message, base, true);
 
-    ExecuteCommand(QStringLiteral("mount %1 %2").arg(CommandQuote(partition), MOUNT_POINT));
+    // A FAT partition mounts through FUSE where the kernel has no FAT driver.
+    MountPartition(partition, MOUNT_POINT);
     // Archiving the empty mount point of a failed mount would pass for a good backup.
     if (!mountPointInUse()) {
         ShowMessage(QStringLiteral("ERROR: Could not mount %1 on %2").arg(partition, MOUNT_POINT));
@@ -171,7 +172,7 @@ int BinaryHandler::RestoreCompressedLinuxImage(const QString &imageBase, const Q
              + QStringLiteral("' start"));
     ExecuteCommand(QStringLiteral("mkdir -p ") + MOUNT_POINT);
     const QString partition = AdjustDeviceName(device, 1);
-    ExecuteCommand(QStringLiteral("mount %1 %2").arg(CommandQuote(partition), MOUNT_POINT));
+    MountPartition(partition, MOUNT_POINT);
     ExecuteCommand(QStringLiteral("sync"));
     // Unpacking into the bare mount point would leave the drive empty and report success.
     if (!mountPointInUse()) {

@@ -4,12 +4,9 @@
 #include "imageset.h"
 #include "systemutils.h"
 
-#include "partitiontable.h"
-#if __has_include("backup.h") && __has_include("restore.h")
 #include "backup.h"
+#include "partitiontable.h"
 #include "restore.h"
-#define VAULTINE_HAS_IMAGING 1
-#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,15 +42,6 @@ static void DeleteImageFiles(const QString &image, SystemUtils &utils)
     }
 }
 
-// Until the backup and restore classes are part of this engine, an operation that needs them must fail
-// loudly: the console treats any non-zero status as failure, and nothing was done.
-static int NotBuilt(SystemUtils &utils, const QString &what, int code)
-{
-    utils.ErrorMesg(QStringLiteral("Error:  %1 is not available in this build of vaultine").arg(what));
-    utils.UpdateStatusInfo(QStringLiteral("FAILED"));
-    return code;
-}
-
 static int ShowTable(const QString &drive)
 {
     partitionTable table(QString(), drive, false);
@@ -79,28 +67,17 @@ static int AnalyzeTable(const QString &image)
     return 0;
 }
 
-static int RunRestore(SystemUtils &utils, const QString &type, const QString &image, const QString &drive, bool deploy)
+// The part-table word of the command line has no effect: the restore is given it empty.
+static int RunRestore(const QString &type, const QString &image, const QString &drive, bool deploy)
 {
-#ifdef VAULTINE_HAS_IMAGING
-    Q_UNUSED(utils);
     Restore restore(type, image, QString());
     return restore.RestoreImage(drive, deploy);
-#else
-    Q_UNUSED(type); Q_UNUSED(image); Q_UNUSED(drive);
-    return NotBuilt(utils, deploy ? QStringLiteral("Deploy") : QStringLiteral("Restore"), 1016);
-#endif
 }
 
-static int RunBackup(SystemUtils &utils, const QString &type, const QString &image, const QString &drive, bool clone)
+static int RunBackup(const QString &type, const QString &image, const QString &drive, bool clone)
 {
-#ifdef VAULTINE_HAS_IMAGING
-    Q_UNUSED(utils);
     Backup backup(type, image);
     return backup.BackupDevice(drive, clone);
-#else
-    Q_UNUSED(type); Q_UNUSED(image); Q_UNUSED(drive);
-    return NotBuilt(utils, clone ? QStringLiteral("Clone") : QStringLiteral("Backup"), 1015);
-#endif
 }
 
 static void ResetToDefault(const char *name, const QByteArray &value)
@@ -198,13 +175,13 @@ int main(int argc, char *argv[])
         const QString type = parser.value(deploy ? deployOpt : restoreOpt);
         if (BadType(type))
             parser.showHelp(0);
-        result = RunRestore(utils, type, image, drive, deploy);
+        result = RunRestore(type, image, drive, deploy);
     } else if (parser.isSet(backupOpt) || parser.isSet(cloneOpt)) {
         const bool clone = !parser.isSet(backupOpt);
         const QString type = parser.value(clone ? cloneOpt : backupOpt);
         if (BadType(type))
             parser.showHelp(0);
-        result = RunBackup(utils, type, image, drive, clone);
+        result = RunBackup(type, image, drive, clone);
     } else if (parser.isSet(analyzeOpt)) {
         result = AnalyzeTable(image);
     } else if (parser.isSet(trashOpt)) {

@@ -88,29 +88,33 @@ private slots:
         QCOMPARE(QFile::exists("/var/log/vtl_pid"), pidFileLeft);
     }
 
-    // Backup and restore report failure (never success) while this engine cannot perform them;
-    // the shell sees the low 8 bits of the engine's code.
-    void operationsWithoutTheirClassesFail_data()
+    // The first option set wins in the order deploy, restore, backup, clone. Each run here fails
+    // before any drive is written (no such set, no such drive), and the shell sees the low 8 bits
+    // of the engine's code.
+    void operationsDispatchAndFail_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("backup") << QStringList{"-b", "bim", "/tmp/x.bim"} << (1015 & 255) << "Backup";
-        QTest::newRow("clone") << QStringList{"-c", "bin", "/tmp/x.bin"} << (1015 & 255) << "Clone";
-        QTest::newRow("restore") << QStringList{"-r", "bim", "/tmp/x.bim"} << (1016 & 255) << "Restore";
-        QTest::newRow("deploy before backup") << QStringList{"-b", "bim", "-d", "bim", "/tmp/x.bim"} << (1016 & 255) << "Deploy";
-        QTest::newRow("restore before clone") << QStringList{"-c", "bim", "-r", "bim", "/tmp/x.bim"} << (1016 & 255) << "Restore";
+        QTest::newRow("backup") << QStringList{"-b", "bim", "/tmp/x.bim"} << (1012 & 255) << "Backing up nosuchdisk";
+        QTest::newRow("clone") << QStringList{"-c", "bin", "/tmp/x.bin"} << (1012 & 255) << "Cloning nosuchdisk";
+        QTest::newRow("restore") << QStringList{"-r", "bim", "/tmp/x.bim"} << (1004 & 255) << "Restoring x.bim to /dev/nosuchdisk";
+        QTest::newRow("deploy before backup") << QStringList{"-b", "bim", "-d", "bim", "/tmp/x.bim"} << (1004 & 255)
+                                              << "Deploying x.bim to /dev/nosuchdisk";
+        QTest::newRow("restore before clone") << QStringList{"-c", "bim", "-r", "bim", "/tmp/x.bim"} << (1004 & 255)
+                                              << "Restoring x.bim to /dev/nosuchdisk";
+        QTest::newRow("binary restore") << QStringList{"-r", "bin", "/tmp/x.bin.000"} << (1004 & 255) << "Could not find x.bin";
     }
-    void operationsWithoutTheirClassesFail()
+    void operationsDispatchAndFail()
     {
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, message);
-        if (QFile::exists(Sandbox::sourceDir() + "/engine/backup.h"))
-            QSKIP("the engine has its backup and restore now; their own tests cover these options");
-        const Sandbox::Result r = Sandbox::run("vaultine", args);
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho nosuchdisk\n");
+        const Sandbox::Result r = Sandbox::run("vaultine", args, QByteArray(), {"GUI_TYPE=Q", "-HDD"});
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho loop9\n");
         QCOMPARE(r.exitCode, status);
-        QVERIFY(r.err.contains(message.toLatin1() + " is not available"));
+        QVERIFY2(r.out.contains(message.toLatin1()), r.out.constData());
         QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("FAILED\n"));
         QVERIFY(!QFile::exists("/var/log/vtl_pid"));
     }

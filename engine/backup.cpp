@@ -1,0 +1,245 @@
+#include "backup.h"
+#include "imageset.h"
+#include "partitiontable.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const QString FORCE_CLONE = QStringLiteral("/tmp/forceClone");   // every backup becomes a clone
+const QString NO_SUMS = QStringLiteral("/tmp/.nosums");          // no checksum list
+const QString LINUX_PROBE_DIR = QStringLiteral("/mnt/hd");
+const QString GPTB = QStringLiteral(".gptb");
+constexpr int SCRIPT_TIMEOUT = 60000;
+}
+
+Backup::Backup(const QString &type, const QString &image, QObject *parent)
+    : SystemUtils(parent)
+{
+    InitBackup(type, image);
+    MakeTmpExecDir();
+    title = QStringLiteral("Backing up");
+    operationName = QStringLiteral("backup");
+    ShowVersion();
+    LogDebug(QStringLiteral("Start Backup"), true);
+}
+
+Backup::~Backup()
+{
+    delete table;
+}
+
+void Backup::InitBackup(const QString &type, const QString &image)
+{
+    isCompressed = type == QLatin1String("bim");
+    imageName = image;
+    initEvironmentVariables();
+
+    drive = qEnvironmentVariable("HDD").trimmed();
+    if (drive.isEmpty())
+        drive = getDeviceFromFilesystem();
+    if (drive.isEmpty())
+        ErrorMesg(QStringLiteral("Can't identify device/drive to use"));
+    devicePath = QStringLiteral("/dev/") + drive;
+    LogDebug(QStringLiteral("drive=%1 devicePath=%2").arg(drive, devicePath), true);
+
+    // The management front end keeps its sets on the share.
+    if (guiType == 1)
+        pathPrefix = imageName.startsWith(QLatin1String("/mnt/smb")) ? QString() : QStringLiteral("/mnt/smb/");
+    else
+        pathPrefix = imageName.startsWith('/') ? QString() : QStringLiteral("/");
+    imagePath = pathPrefix + imageName;
+    listingFile = imagePath + QStringLiteral(".txt");
+}
+
+QString Backup::listing() const
+{
+    return table->PrintTable().join('\n') + '\n';
+}
+
+void Backup::showListing(const QString &heading)
+{
+    const QString list = listing();
+    ShowMessage(heading);
+    ShowMessage(list);
+    LogDebug(list, false);
+}
+
+int Backup::BackupDevice(const QString &device, bool clone)
+{
+    if (QFile::exists(FORCE_CLONE))
+        clone = true;
+    if (clone) {
+        title = QStringLiteral("Cloning");
+        operationName = QStringLiteral("clone");
+    }
+    cloning = clone;
+
+    const QString task = QStringLiteral("%1 %2").arg(title, device);
+    ShowMessage(task, true);
+    LogMessage(task, logFile, true);
+    UpdateTaskInfo(task);
+
+    ExecuteCommand(QStringLiteral("umountdrives.sh"), SCRIPT_TIMEOUT);
+    devicePath = device.startsWith(QLatin1String("/dev/")) ? device : QStringLiteral("/dev/") + device;
+    drive = device;
+
+    // An earlier set of this name goes; the table model then reads the drive and leaves a copy
+    // of its table in N.
+    QFile::remove(imagePath);
+    QFile::remove(listingFile);
+    ExecuteCommand(QStringLiteral("sync"), SCRIPT_TIMEOUT);
+    table = new partitionTable(imagePath, devicePath, false);
+    if (table->handler == nullptr) {
+        const QString failed = QStringLiteral("%1 FAILED").arg(QStringLiteral("There was a problem backing up the partition table"));
+        ShowMessage(failed);
+        UpdateStatusInfo(QStringLiteral("FAILED"));
+        LogDebug(failed, true);
+        ExecuteCommand(QStringLiteral("mountdrives.sh"), SCRIPT_TIMEOUT);
+        return 1012;
+    }
+
+    const QString list = listing();
+    ShowMessage(list);
+    LogDebug(list, false);
+    LogMessage(QString(), logFile, false);
+    LogDebug(QString(), false);
+    LogMessage(list, listingFile, false);
+
+    const QString task2 = isCompressed ? QStringLiteral("Compressed image ") + operationName
+                                       : QStringLiteral("Binary image backup");
+    UpdateTaskInfo(task2);
+    const int result = isCompressed ? CompressedBackup() : BinaryBackup();
+    UpdateTaskInfo(task2);
+
+    ShowMessage(QString());
+    ExecuteCommand(QStringLiteral("sync"), SCRIPT_TIMEOUT);
+    ShowMessage(QStringLiteral("Mounting drives ..."), true);
+    ExecuteCommand(QStringLiteral("mountdrives.sh"), SCRIPT_TIMEOUT);
+
+    if (result == 0) {
+        if (!QFile::exists(NO_SUMS))
+            GenerateMd5Sums(imagePath);
+        ShowMessage(QStringLiteral("%1 succeeded").arg(task), true);
+        UpdateTaskInfo(task2);
+        UpdateStatusInfo(QStringLiteral("Completed successfully"));
+        LogDebug(QStringLiteral("%1 succeeded").arg(task), true);
+    } else {
+        UpdateTaskInfo(task2);
+        ShowMessage(QStringLiteral("Error:  %1").arg(ErrorDescriptions.value(result)));
+        ShowMessage(QStringLiteral("%1 FAILED").arg(task), true);
+        UpdateStatusInfo(QStringLiteral("FAILED"));
+        LogDebug(QStringLiteral("%1 FAILED").arg(task), true);
+    }
+    return result;
+}
+
+int Backup::CompressedBackup()
+{
+    ShowMessage(QStringLiteral("Compressed backup ") + devicePath);
+    if (isLinux())
+        return CompressedLinuxBackup();
+    return CompressedWindowsBackup();
+}
+
+// A Linux unit drive keeps the boot loader's configuration and the package folder on its first
+// partition. The look is taken with the partition mounted; it is unmounted again so that no
+// image is ever taken of a mounted file system (the archive step mounts it itself).
+bool Backup::isLinux()
+{
+    const QString partition = AdjustDeviceName(devicePath, 1);
+    if (!MountPartition(partition, LINUX_PROBE_DIR))
+        return false;
+    const QStringList names = QDir(LINUX_PROBE_DIR).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    UnmountPartition(LINUX_PROBE_DIR);
+    const bool linux = names.contains(QStringLiteral("syslinux.cfg")) && names.contains(QStringLiteral("packages"));
+    LogDebug(QStringLiteral("Backup::isLinux %1: %2").arg(partition, linux ? QStringLiteral("yes") : QStringLiteral("no")), true);
+    return linux;
+}
+
+int Backup::CompressedLinuxBackup()
+{
+    ShowMessage(QStringLiteral("Compressed Linux backup ") + devicePath + ' ' + imagePath);
+    return binaryHandler.BackupCompressedLinuxImage(imagePath, devicePath);
+}
+
+int Backup::BinaryBackup()
+{
+    return binaryHandler.BackupBinaryImage(imagePath, devicePath, table->handler->diskBytes, 0);
+}
+
+int Backup::CompressedWindowsBackup()
+{
+    ShowMessage(QStringLiteral("Compressed Windows ") + title + ' ' + devicePath);
+    // N becomes the raw table area (and N.gptb sgdisk's copy for GPT, G below).
+    table->BackupParitionTable(devicePath, imagePath);
+    QString tableFile = imagePath;
+    if (table->isGpt && !tableFile.endsWith(GPTB))
+        tableFile += GPTB;
+
+    if (cloning) {
+        const int shrink = table->ResizeNtfsVolume(true);
+        if (shrink != 0)
+            return shrink;
+    }
+    const QList<PartitionEntry *> parts = table->entries;
+    const bool shrunk = table->volumeShrunk;
+
+    // Images of an earlier set under this name would be mistaken for this one's.
+    const ImageSet set(imagePath);
+    for (int k = 1; k <= 4; ++k) {
+        for (const QString &old : set.partitionImageFiles(k))
+            QFile::remove(old);
+    }
+
+    // A failed partition ends the backup with its code: nothing after it may turn the run into a
+    // success with a checksum list.
+    int result = 0;
+    for (const PartitionEntry *entry : parts) {
+        UpdateGauge(0, imageName, QStringLiteral("%1 partition %2").arg(title).arg(entry->number), QString());
+        if (entry->isData)
+            result = ntfsHandler.BackupNtfsImage(imagePath, devicePath, entry->number, entry->sectorCount * entry->sectorSize);
+        else
+            result = binaryHandler.BackupCompressedImage(imagePath, devicePath, entry->number, entry->sectorCount);
+        if (abortFileExists()) {
+            ShowMessage(QStringLiteral("Abort Requested"), true);
+            return -1;
+        }
+        if (result != 0) {
+            LogDebug(QStringLiteral("Backup: partition %1 failed with %2, stopping").arg(entry->number).arg(result), true);
+            return result;
+        }
+    }
+
+    if (shrunk) {
+        // The set keeps the shrunk table as its own (N, N.gptb) and the original beside it
+        // (N.orig or N.orig.gptb); the drive gets its original table and volume size back.
+        QString original = tableFile;
+        if (original.endsWith(GPTB))
+            original.chop(GPTB.size());
+        original += QStringLiteral(".orig");
+        if (table->isGpt)
+            original += GPTB;
+        QFile::remove(original);
+        QFile::rename(tableFile, original);
+        table->BackupParitionTable(devicePath, tableFile);
+        {
+            partitionTable adjusted(imagePath, devicePath, false);
+            const QString list = adjusted.PrintTable().join('\n') + '\n';
+            ShowMessage(QStringLiteral("Adjusted Partition table"));
+            ShowMessage(list);
+            LogDebug(list, false);
+        }
+        table->RestoreParitionTable(devicePath, original);
+        table->ResizeNtfsVolume(false);
+        table->GetTableFromDevice(devicePath, QString());
+    }
+    showListing(QStringLiteral("Current Partition table"));
+    return result;
+}
+
+void Backup::GenerateMd5Sums(const QString &image)
+{
+    ImageSet(image).writeChecksumList(*this);
+}

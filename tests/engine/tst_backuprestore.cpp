@@ -1,0 +1,459 @@
+// Backup, clone, restore and deploy end to end: the real vaultine on loop drives in the sandbox,
+// with the real sgdisk, sfdisk, ntfsclone, ntfsresize, gzip, split, tar and xblit. Oracles are
+// the tools themselves: sgdisk -p / sfdisk -d for tables, md5 of partitions, files on NTFS
+// volumes mounted with ntfs-3g, ntfsfix -n.
+#include "sandbox.h"
+#include "virtualdrive.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString SET_DIR = QStringLiteral("/mnt/usb");
+
+QString sh(const QString &command, int *status = nullptr)
+{
+    const Sandbox::Result r = Sandbox::sh(command, 600000);
+    if (status)
+        *status = r.exitCode;
+    return QString::fromLocal8Bit(r.out);
+}
+
+QString md5Of(const QString &path)
+{
+    return sh("md5sum < '" + path + "' | cut -d' ' -f1").trimmed();
+}
+
+// sgdisk -p without the first line (it names the device) and the disk identifier.
+QString gptListing(const QString &device)
+{
+    return sh("sgdisk -p " + device + " | tail -n +2 | grep -v 'Disk identifier'");
+}
+
+// sfdisk -d with the device names taken out, so two drives can be compared.
+QString dosDump(const QString &device)
+{
+    QString dump = sh("sfdisk -d " + device);
+    dump.replace(device, "DEV");
+    return dump;
+}
+
+// name -> md5 of every file below dir.
+QMap<QString, QString> fileHashes(const QString &dir)
+{
+    QMap<QString, QString> hashes;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.contains("System Volume Information") || path.contains("$RECYCLE"))
+            continue;
+        hashes.insert(path.mid(dir.size()), md5Of(path));
+    }
+    return hashes;
+}
+
+struct EngineRun {
+    int status = -1;
+    QString out;
+    QString err;
+    // What to print when the status is not the one expected: the end of the engine's messages
+    // and of its debug log.
+    QByteArray why() const
+    {
+        const QStringList log = QString::fromLocal8Bit(Sandbox::readFile("/var/log/vtl_debug.log")).split('\n');
+        return QString("status %1\n--- out:\n%2\n--- debug log:\n%3")
+            .arg(status)
+            .arg(out.right(3000), log.mid(qMax(0, log.size() - 60)).join('\n'))
+            .toLocal8Bit();
+    }
+};
+
+// The engine's status compared with the expected code's low 8 bits, with its output on failure.
+#define QCOMPARE_STATUS(run, code)                              \
+    do {                                                        \
+        if ((run).status != ((code) & 255))                     \
+            qWarning("%s", (run).why().constData());            \
+        QCOMPARE((run).status, (code) & 255);                   \
+    } while (0)
+// One engine run on drive that must end with code: QVERIFY_ENGINE(0, drive, "-b", "bim", name).
+#define QVERIFY_ENGINE(code, drive, ...)                                  \
+    do {                                                                  \
+        const EngineRun run_ = engine(QStringList{__VA_ARGS__}, drive);   \
+        QCOMPARE_STATUS(run_, code);                                      \
+    } while (0)
+
+}
+
+class TstBackupRestore : public QObject
+{
+    Q_OBJECT
+
+    EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
+    {
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho " + drive.mid(5) + "\n");
+        const Sandbox::Result r = Sandbox::run("vaultine", args, QByteArray(), QStringList{"GUI_TYPE=Q", "-HDD"} + env, 900000);
+        EngineRun run{r.exitCode, QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err)};
+        if (r.timedOut)
+            qWarning("vaultine %s timed out", qPrintable(args.join(' ')));
+        return run;
+    }
+
+    // A Windows-style GPT drive: EFI (FAT), MS-Reserved, NTFS data with files, MS-Recovery.
+    static void makeWindowsGpt(VirtualDrive &d, const QString &dataSize, bool dataLast)
+    {
+        QStringList args{"-n", "1:2048:+32M", "-t", "1:ef00", "-c", "1:EFI system partition",
+                         "-n", "2:0:+16M", "-t", "2:0c01", "-c", "2:Microsoft reserved partition"};
+        if (dataLast)
+            args << "-n" << "3:0:+24M" << "-t" << "3:2700" << "-c" << "3:Recovery"
+                 << "-n" << "4:0:" + dataSize << "-t" << "4:0700" << "-c" << "4:Basic data partition";
+        else
+            args << "-n" << "3:0:" + dataSize << "-t" << "3:0700" << "-c" << "3:Basic data partition"
+                 << "-n" << "4:0:0" << "-t" << "4:2700" << "-c" << "4:Recovery";
+        QVERIFY(d.makeGpt(args));
+        QVERIFY(d.makeFileSystem(1, "vfat", "EFI"));
+        const int data = dataLast ? 4 : 3;
+        QVERIFY(d.makeFileSystem(data, "ntfs", "Windows"));
+        const int recovery = dataLast ? 3 : 4;
+        sh("head -c 8M /dev/urandom | dd of=" + d.partition(recovery) + " conv=notrunc 2>/dev/null");
+        sh("MTOOLS_SKIP_CHECK=1 mmd -i " + d.partition(1) + " ::/EFI; echo boot | MTOOLS_SKIP_CHECK=1 mcopy -i "
+           + d.partition(1) + " - ::/EFI/boot.txt");
+        fillNtfs(d, data);
+    }
+
+    static void fillNtfs(VirtualDrive &d, int n)
+    {
+        QVERIFY(d.mount(n, "ntfs", "/mnt/fill"));
+        sh("mkdir -p '/mnt/fill/Users/Tech Name' /mnt/fill/Windows/System32 && "
+           "head -c 3M /dev/urandom > '/mnt/fill/Users/Tech Name/report.bin' && "
+           "echo settings > /mnt/fill/Windows/System32/config.ini && "
+           "seq 1 200000 > /mnt/fill/Windows/numbers.txt");
+        QVERIFY(VirtualDrive::unmount("/mnt/fill"));
+    }
+
+    static QMap<QString, QString> ntfsFiles(VirtualDrive &d, int n)
+    {
+        if (!d.mount(n, "ntfs", "/mnt/check"))
+            return {{"<mount failed>", d.partition(n)}};
+        const QMap<QString, QString> hashes = fileHashes("/mnt/check");
+        VirtualDrive::unmount("/mnt/check");
+        return hashes;
+    }
+
+    static QStringList setFiles()
+    {
+        return QDir(SET_DIR).entryList(QDir::Files, QDir::Name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        BRENLOW_REQUIRE_SANDBOX();
+    }
+
+    void init()
+    {
+        QDir(SET_DIR).removeRecursively();
+        QDir().mkpath(SET_DIR);
+        for (const char *f : {"/tmp/forceClone", "/tmp/.nosums", "/tmp/abort-vtl", "/var/log/vtl_pid"})
+            QFile::remove(f);
+        for (const char *d : {"gzip", "gunzip"})
+            QFile::remove(Sandbox::doublesDir() + "/" + d);
+    }
+
+    void compressedGptRoundTrip()
+    {
+        VirtualDrive source("gpt-src", "160M");
+        makeWindowsGpt(source, "+80M", false);
+        const QMap<QString, QString> files = ntfsFiles(source, 3);
+        QVERIFY(files.size() >= 3);
+
+        const EngineRun b = engine({"-b", "bim", SET_DIR + "/x.bim"}, source.device());
+        QCOMPARE_STATUS(b, 0);
+        QCOMPARE(setFiles(), QStringList({"x.bim", "x.bim.gptb", "x.bim.p1", "x.bim.p2", "x.bim.p3.000", "x.bim.p4",
+                                          "x.bim.sums", "x.bim.txt"}));
+        QCOMPARE(QFileInfo(SET_DIR + "/x.bim").size(), 17408);
+        QCOMPARE(QFileInfo(SET_DIR + "/x.bim.gptb").size(), 17920);
+        // The console's view: gauge blocks per partition on the error output, the status files.
+        QVERIFY(b.err.contains("XXX " + SET_DIR + "/x.bim\n0\nTTT Backing up partition 3\n"));
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("Completed successfully\n"));
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_task"), QByteArray("Compressed image backup\n"));
+        QVERIFY(b.out.contains("Backing up " + source.kernelName() + " succeeded"));
+        // The checksum list: "digest : name" in name order, checked against md5sum.
+        QString expected;
+        for (const QString &m : {"x.bim", "x.bim.gptb", "x.bim.p1", "x.bim.p2", "x.bim.p3.000", "x.bim.p4"})
+            expected += md5Of(SET_DIR + "/" + m) + " : " + m + "\n";
+        QCOMPARE(QString::fromLatin1(Sandbox::readFile(SET_DIR + "/x.bim.sums")), expected);
+
+        VirtualDrive target("gpt-dst", "160M");
+        const EngineRun r = engine({"-r", "bim", SET_DIR + "/x.bim"}, target.device());
+        QCOMPARE_STATUS(r, 0);
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("Completed successfully\n"));
+        QCOMPARE(gptListing(target.device()), gptListing(source.device()));
+        for (int n : {1, 2, 4})
+            QCOMPARE(md5Of(target.partition(n)), md5Of(source.partition(n)));
+        QCOMPARE(ntfsFiles(target, 3), files);
+        int status = -1;
+        sh("ntfsfix -n " + target.partition(3), &status);
+        QCOMPARE(status, 0);
+    }
+
+    void compressedDosRoundTrip()
+    {
+        VirtualDrive source("dos-src", "128M");
+        QVERIFY(source.makeDos("label: dos\nstart=2048, size=180224, type=7, bootable\ntype=27\n"));
+        QVERIFY(source.makeFileSystem(1, "ntfs"));
+        fillNtfs(source, 1);
+        sh("head -c 440 /dev/urandom | dd of=" + source.device() + " conv=notrunc 2>/dev/null");
+        sh("head -c 4M /dev/urandom | dd of=" + source.partition(2) + " conv=notrunc 2>/dev/null");
+        const QMap<QString, QString> files = ntfsFiles(source, 1);
+
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/d.bim");
+        QCOMPARE(QFileInfo(SET_DIR + "/d.bim").size(), 512);
+        QVERIFY(!QFile::exists(SET_DIR + "/d.bim.gptb"));
+
+        VirtualDrive target("dos-dst", "128M");
+        QVERIFY_ENGINE(0, target.device(), "-r", "bim", SET_DIR + "/d.bim");
+        QCOMPARE(dosDump(target.device()), dosDump(source.device()));
+        QCOMPARE(sh("head -c 440 " + target.device() + " | md5sum"), sh("head -c 440 " + source.device() + " | md5sum"));
+        QCOMPARE(md5Of(target.partition(2)), md5Of(source.partition(2)));
+        QCOMPARE(ntfsFiles(target, 1), files);
+    }
+
+    void cloneShrinksAndDeployFillsASmallerDrive()
+    {
+        // A data partition over 10 GB is shrunk for the clone; sparse images cost no space.
+        VirtualDrive source("clone-src", "16G");
+        makeWindowsGpt(source, "-600M", false);
+        const QString before = gptListing(source.device());
+        const QMap<QString, QString> files = ntfsFiles(source, 3);
+
+        const EngineRun c = engine({"-c", "bim", SET_DIR + "/c.bim"}, source.device());
+        QCOMPARE_STATUS(c, 0);
+        QVERIFY(c.out.contains("Cloning " + source.kernelName()));
+        QVERIFY(QFile::exists(SET_DIR + "/c.bim.orig.gptb"));
+        // The drive is back to its original table, its volume grown again, its files intact.
+        QCOMPARE(gptListing(source.device()), before);
+        QCOMPARE(ntfsFiles(source, 3), files);
+        // The set's table holds the shrunk data partition.
+        QVERIFY(Sandbox::writeFile("/tmp/scratch.img", QByteArray()));
+        sh("truncate -s 16G /tmp/scratch.img && sgdisk -l " + SET_DIR + "/c.bim.gptb /tmp/scratch.img");
+        const qint64 shrunkEnd = sh("sgdisk -i 3 /tmp/scratch.img | sed -n 's/^Last sector: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        const qint64 originalEnd = sh("sgdisk -i 3 " + source.device() + " | sed -n 's/^Last sector: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        QVERIFY2(shrunkEnd > 0 && shrunkEnd < originalEnd - 4000000, qPrintable(QString("%1 %2").arg(shrunkEnd).arg(originalEnd)));
+
+        // Deploy onto a smaller drive: data partition moved last, grown to the end, volume grown.
+        VirtualDrive small("clone-dst", "11G");
+        const EngineRun d = engine({"-d", "bim", SET_DIR + "/c.bim"}, small.device());
+        QCOMPARE_STATUS(d, 0);
+        const QString types = sh("sfdisk -l -q -o Device,Type " + small.device());
+        QVERIFY2(types.contains(QRegularExpression("p3 +Windows recovery")) && types.contains(QRegularExpression("p4 +Microsoft basic data")),
+                 qPrintable(types));
+        const qint64 lastUsable = sh("sgdisk -p " + small.device() + " | sed -n 's/.*last usable sector is \\([0-9]*\\).*/\\1/p'").toLongLong();
+        const qint64 dataEnd = sh("sgdisk -i 4 " + small.device() + " | sed -n 's/^Last sector: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        QCOMPARE(dataEnd, lastUsable);
+        const qint64 volume = sh("ntfsresize -f -i " + small.partition(4) + " | sed -n 's/^Current volume size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        const qint64 device = sh("ntfsresize -f -i " + small.partition(4) + " | sed -n 's/^Current device size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        QVERIFY2(volume > 0 && device - volume < 1024 * 1024, qPrintable(QString("%1 %2").arg(volume).arg(device)));
+        QCOMPARE(ntfsFiles(small, 4), files);
+        int status = -1;
+        sh("ntfsfix -n " + small.partition(4), &status);
+        QCOMPARE(status, 0);
+    }
+
+    void deployReordersAndRestoreKeepsOrder()
+    {
+        VirtualDrive source("order-src", "200M");
+        makeWindowsGpt(source, "+100M", false);   // data is partition 3 of 4, free space after 4
+        const QMap<QString, QString> files = ntfsFiles(source, 3);
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/o.bim");
+
+        VirtualDrive restored("order-r", "200M");
+        QVERIFY_ENGINE(0, restored.device(), "-r", "bim", SET_DIR + "/o.bim");
+        QCOMPARE(gptListing(restored.device()), gptListing(source.device()));
+
+        VirtualDrive deployed("order-d", "300M");
+        QVERIFY_ENGINE(0, deployed.device(), "-d", "bim", SET_DIR + "/o.bim");
+        const QString types = sh("sfdisk -l -q -o Device,Type " + deployed.device());
+        QVERIFY2(types.contains(QRegularExpression("p4 +Microsoft basic data")), qPrintable(types));
+        QCOMPARE(md5Of(deployed.partition(3)), md5Of(source.partition(4)));   // recovery, moved up
+        QCOMPARE(ntfsFiles(deployed, 4), files);
+        const qint64 volume = sh("ntfsresize -f -i " + deployed.partition(4) + " | sed -n 's/^Current volume size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        QVERIFY2(volume > 200LL * 1000 * 1000, qPrintable(QString::number(volume)));
+    }
+
+    void binarySets()
+    {
+        // At most 1 GiB: the set is the drive's bytes in one file.
+        VirtualDrive small("bin-small", "48M");
+        QVERIFY(small.makeDos("label: dos\n,,83\n"));
+        sh("head -c 20M /dev/urandom | dd of=" + small.partition(1) + " conv=notrunc 2>/dev/null");
+        QVERIFY_ENGINE(0, small.device(), "-b", "bin", SET_DIR + "/s.bin");
+        QCOMPARE(md5Of(SET_DIR + "/s.bin"), md5Of(small.device()));
+        VirtualDrive smallTarget("bin-small-t", "48M");
+        QVERIFY_ENGINE(0, smallTarget.device(), "-r", "bin", SET_DIR + "/s.bin");
+        QCOMPARE(md5Of(smallTarget.device()), md5Of(small.device()));
+
+        // Larger: the table copy plus 1 GiB pieces; chosen by its first piece.
+        VirtualDrive big("bin-big", "1100M");
+        QVERIFY(big.makeGpt({"-n", "1:2048:0", "-t", "1:8300"}));
+        sh("head -c 16M /dev/urandom | dd of=" + big.device() + " bs=1M seek=1080 conv=notrunc 2>/dev/null");
+        QVERIFY_ENGINE(0, big.device(), "-b", "bin", SET_DIR + "/b.bin");
+        QCOMPARE(QFileInfo(SET_DIR + "/b.bin.000").size(), 1073741824);
+        QCOMPARE(QFileInfo(SET_DIR + "/b.bin.001").size(), 1100LL * 1048576 - 1073741824);
+        VirtualDrive bigTarget("bin-big-t", "1100M");
+        QVERIFY_ENGINE(0, bigTarget.device(), "-r", "bin", SET_DIR + "/b.bin.000");
+        QCOMPARE(md5Of(bigTarget.device()), md5Of(big.device()));
+    }
+
+    void linuxDriveAsTarPieces()
+    {
+        VirtualDrive source("linux-src", "96M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:0", "-t", "1:ef00"}));
+        QVERIFY(source.makeFileSystem(1, "vfat"));
+        const QString p = source.partition(1);
+        sh("export MTOOLS_SKIP_CHECK=1; echo 'DEFAULT linux' | mcopy -i " + p + " - ::/syslinux.cfg; mmd -i " + p
+           + " ::/packages; head -c 2M /dev/urandom > /tmp/pkg.bin; mcopy -i " + p + " /tmp/pkg.bin ::/packages/pkg.bin");
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/l.bim");
+        QVERIFY(QFile::exists(SET_DIR + "/l.bim.000"));
+        QVERIFY(QFileInfo(SET_DIR + "/l.bim").size() < 512);
+
+        VirtualDrive target("linux-dst", "96M");
+        QVERIFY_ENGINE(0, target.device(), "-r", "bim", SET_DIR + "/l.bim");
+        const QString t = target.partition(1);
+        QCOMPARE(sh("MTOOLS_SKIP_CHECK=1 mtype -i " + t + " ::/packages/pkg.bin | md5sum"), sh("md5sum < /tmp/pkg.bin"));
+        QVERIFY(sh("MTOOLS_SKIP_CHECK=1 mtype -i " + t + " ::/syslinux.cfg").contains("DEFAULT linux"));
+        QVERIFY(sh("sgdisk -i 1 " + target.device()).contains("C12A7328-F81F-11D2-BA4B-00A0C93EC93B"));
+    }
+
+    void driveSizeCheck()
+    {
+        VirtualDrive source("size-src", "64M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+20M", "-t", "1:8300", "-n", "2:0:+30M", "-t", "2:8300"}));
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/z.bim");
+        // Packed partitions from sector 2048, plus the backup table at the end of the drive.
+        const qint64 needed = 2048 + 20 * 2048 + 30 * 2048 + 33;
+        {
+            VirtualDrive tooSmall("size-small", QString::number((needed - 1) * 512));
+            const QString before = md5Of(tooSmall.device());
+            const EngineRun r = engine({"-r", "bim", SET_DIR + "/z.bim"}, tooSmall.device());
+            QCOMPARE_STATUS(r, 1001 & 255);
+            QVERIFY(r.out.contains("Drive is too small for this image, Aborting"));
+            QCOMPARE(md5Of(tooSmall.device()), before);
+        }
+        VirtualDrive exact("size-exact", QString::number(needed * 512));
+        QVERIFY_ENGINE(0, exact.device(), "-r", "bim", SET_DIR + "/z.bim");
+        QCOMPARE(md5Of(exact.partition(2)), md5Of(source.partition(2)));
+    }
+
+    void failuresLeaveTheDriveUntouched()
+    {
+        VirtualDrive source("fail-src", "64M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+20M", "-t", "1:8300", "-n", "2:0:+20M", "-t", "2:8300"}));
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/f.bim");
+        VirtualDrive target("fail-dst", "64M");
+        const QString pristine = md5Of(target.device());
+
+        // Two changed members: both named, 1018, nothing written.
+        sh("echo changed >> " + SET_DIR + "/f.bim.p1; echo changed >> " + SET_DIR + "/f.bim.gptb");
+        EngineRun r = engine({"-r", "bim", SET_DIR + "/f.bim"}, target.device());
+        QCOMPARE_STATUS(r, 1018 & 255);
+        QVERIFY(r.out.contains("The checksum for f.bim.p1 does not match"));
+        QVERIFY(r.out.contains("The checksum for f.bim.gptb does not match"));
+        QVERIFY(!r.out.contains("The checksum for f.bim.p2 does not match"));
+        QCOMPARE(md5Of(target.device()), pristine);
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("FAILED\n"));
+
+        // Missing main member: 1004.
+        r = engine({"-r", "bim", SET_DIR + "/none.bim"}, target.device());
+        QCOMPARE_STATUS(r, 1004 & 255);
+
+        // A main member that is no table at all: 1003 before the drive is touched.
+        for (int size : {700, 17408, 20000}) {
+            sh(QString("head -c %1 /dev/zero > %2/junk.bim").arg(size).arg(SET_DIR));
+            r = engine({"-r", "bim", SET_DIR + "/junk.bim"}, target.device());
+            QCOMPARE_STATUS(r, 1003 & 255);
+            QCOMPARE(md5Of(target.device()), pristine);
+        }
+    }
+
+    void abortBetweenPartitions()
+    {
+        VirtualDrive source("abort-src", "64M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+10M", "-t", "1:8300", "-n", "2:0:+10M", "-t", "2:8300",
+                                "-n", "3:0:+10M", "-t", "3:8300"}));
+        // The operator asks to stop while the first partition is being written.
+        Sandbox::writeDouble("gzip", "#!/bin/sh\ntouch /tmp/abort-vtl\nexec /bin/gzip \"$@\"\n");
+        EngineRun b = engine({"-b", "bim", SET_DIR + "/a.bim"}, source.device());
+        QCOMPARE_STATUS(b, 255);
+        QVERIFY(b.out.contains("Abort Requested"));
+        QVERIFY(QFile::exists(SET_DIR + "/a.bim.p1"));
+        QVERIFY(!QFile::exists(SET_DIR + "/a.bim.p2"));
+        QVERIFY(!QFile::exists(SET_DIR + "/a.bim.sums"));
+        QFile::remove(Sandbox::doublesDir() + "/gzip");
+
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/a.bim");
+        VirtualDrive target("abort-dst", "64M");
+        Sandbox::writeDouble("gunzip", "#!/bin/sh\ntouch /tmp/abort-vtl\nexec /bin/gunzip \"$@\"\n");
+        const EngineRun r = engine({"-r", "bim", SET_DIR + "/a.bim"}, target.device());
+        QCOMPARE_STATUS(r, 1000 & 255);
+        QVERIFY(r.out.contains("Abort Requested"));
+    }
+
+    void markerFiles()
+    {
+        VirtualDrive source("marker-src", "48M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+10M", "-t", "1:8300"}));
+        Sandbox::writeFile("/tmp/forceClone", "");
+        Sandbox::writeFile("/tmp/.nosums", "");
+        const EngineRun b = engine({"-b", "bim", SET_DIR + "/m.bim"}, source.device());
+        QCOMPARE_STATUS(b, 0);
+        QVERIFY(b.out.contains("Cloning " + source.kernelName()));
+        QVERIFY(b.err.contains("TTT Cloning partition 1"));
+        QVERIFY(!QFile::exists(SET_DIR + "/m.bim.sums"));
+    }
+
+    void failingPartitionFailsTheRun()
+    {
+        VirtualDrive source("part-fail", "64M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+10M", "-t", "1:8300", "-n", "2:0:+10M", "-t", "2:8300"}));
+        // The first compression fails; nothing after it may report success.
+        Sandbox::writeDouble("gzip", "#!/bin/sh\nif [ ! -e /tmp/gzip-failed ]; then touch /tmp/gzip-failed; cat >/dev/null; exit 1; fi\n"
+                                     "exec /bin/gzip \"$@\"\n");
+        QFile::remove("/tmp/gzip-failed");
+        const EngineRun b = engine({"-b", "bim", SET_DIR + "/p.bim"}, source.device());
+        QCOMPARE_STATUS(b, 1015 & 255);
+        QVERIFY(!QFile::exists(SET_DIR + "/p.bim.p2"));
+        QVERIFY(!QFile::exists(SET_DIR + "/p.bim.sums"));
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("FAILED\n"));
+    }
+
+    void injectedImageNameRunsNothing()
+    {
+        VirtualDrive source("inject", "48M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+10M", "-t", "1:8300"}));
+        QDir().mkpath("/tmp/cwd");
+        const QString name = SET_DIR + "/x'$(touch pwned1)`touch pwned2`\"; touch pwned3 #.bim";
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho " + source.kernelName() + "\n");
+        QProcess p;
+        p.setWorkingDirectory("/tmp/cwd");
+        p.start("vaultine", {"-b", "bim", name});
+        QVERIFY(p.waitForFinished(600000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QFile::exists(name + ".p1"));
+        QVERIFY(QFile::exists(name + ".sums"));
+        QCOMPARE(QDir("/tmp/cwd").entryList(QDir::Files), QStringList());
+        QVERIFY(!QFile::exists(SET_DIR + "/pwned1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstBackupRestore)
+#include "tst_backuprestore.moc"
