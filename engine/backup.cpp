@@ -153,7 +153,9 @@ bool Backup::isLinux()
         return false;
     const QStringList names = QDir(LINUX_PROBE_DIR).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     UnmountPartition(LINUX_PROBE_DIR);
-    const bool linux = names.contains(QStringLiteral("syslinux.cfg")) && names.contains(QStringLiteral("packages"));
+    // FAT names carry no case: a driver that ignores the lower-case flags shows SYSLINUX.CFG.
+    const bool linux = names.contains(QStringLiteral("syslinux.cfg"), Qt::CaseInsensitive)
+        && names.contains(QStringLiteral("packages"), Qt::CaseInsensitive);
     LogDebug(QStringLiteral("Backup::isLinux %1: %2").arg(partition, linux ? QStringLiteral("yes") : QStringLiteral("no")), true);
     return linux;
 }

@@ -194,7 +194,10 @@ int BinaryHandler::RestoreCompressedLinuxImage(const QString &imageBase, const Q
 
     const QList<myProcess> stages{
         {QStringLiteral("cat"), {ShellQuote(base + '.') + DGS3}},
-        {QStringLiteral("tar"), {QStringLiteral("-x"), QStringLiteral("--checkpoint=%1").arg(total / 1000000),
+        // The Linux layout's partition is FAT: it keeps no owners, and a FUSE driver refuses
+        // chown outright, which would fail a complete unpack.
+        {QStringLiteral("tar"), {QStringLiteral("-x"), QStringLiteral("--no-same-owner"),
+                                 QStringLiteral("--checkpoint=%1").arg(total / 1000000),
                                  QStringLiteral("-C"), MOUNT_POINT}}};
     int result = runPipeline(stages);
     leaveMountPoint();
