@@ -264,7 +264,9 @@ int Restore::CompressedWindowsRestore()
         else
             LogDebug(QStringLiteral("Restore: no data partition to expand"), true);
     }
-    showListing(targetTable);
+    // The drive as it now stands: the target table holds the set's sizes, not the grown ones.
+    partitionTable current(devicePath, devicePath, false);
+    showListing(current.handler != nullptr ? &current : targetTable);
     return 0;
 }
 
