@@ -270,6 +270,39 @@ private slots:
         QCOMPARE(status, 0);
     }
 
+    // A DOS drive: the set's table is the shrunk drive's first sector, N.orig the original one.
+    void dosCloneAndDeploy()
+    {
+        VirtualDrive source("dos-clone", "16G");
+        QVERIFY(source.makeDos("label: dos\nstart=2048, size=32317440, type=7, bootable\ntype=27\n"));
+        QVERIFY(source.makeFileSystem(1, "ntfs"));
+        fillNtfs(source, 1);
+        const QMap<QString, QString> files = ntfsFiles(source, 1);
+        const QString before = dosDump(source.device());
+        const QByteArray firstSector = sh("head -c 512 " + source.device() + " | base64 -w0").toLatin1();
+
+        QVERIFY_ENGINE(0, source.device(), "-c", "bim", SET_DIR + "/dc.bim");
+        QCOMPARE(sh("base64 -w0 < " + SET_DIR + "/dc.bim.orig").toLatin1(), firstSector);
+        QCOMPARE(QFileInfo(SET_DIR + "/dc.bim").size(), 512);
+        QVERIFY(Sandbox::readFile(SET_DIR + "/dc.bim") != Sandbox::readFile(SET_DIR + "/dc.bim.orig"));
+        QCOMPARE(dosDump(source.device()), before);
+        QCOMPARE(ntfsFiles(source, 1), files);
+
+        // Deployed onto a smaller drive: the data partition keeps its slot but moves behind the
+        // recovery partition and fills the drive; its volume grows with it.
+        VirtualDrive small("dos-small", "11G");
+        QVERIFY_ENGINE(0, small.device(), "-d", "bim", SET_DIR + "/dc.bim");
+        const QStringList starts = sh("sfdisk -l -q -o Start " + small.device() + " | tail -n +2").split('\n', Qt::SkipEmptyParts);
+        const QStringList ends = sh("sfdisk -l -q -o End " + small.device() + " | tail -n +2").split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(starts.size(), 2);
+        QVERIFY2(starts[0].trimmed().toLongLong() > ends[1].trimmed().toLongLong(), qPrintable(starts.join(',') + ' ' + ends.join(',')));
+        QVERIFY2(11LL * 1024 * 1024 * 2 - ends[0].trimmed().toLongLong() < 4096, qPrintable(ends[0]));
+        QCOMPARE(ntfsFiles(small, 1), files);
+        QCOMPARE(md5Of(small.partition(2)), md5Of(source.partition(2)));
+        const qint64 volume = sh("ntfsresize -f -i " + small.partition(1) + " | sed -n 's/^Current volume size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        QVERIFY2(volume > 10LL * 1000 * 1000 * 1000, qPrintable(QString::number(volume)));
+    }
+
     void deployReordersAndRestoreKeepsOrder()
     {
         VirtualDrive source("order-src", "200M");
