@@ -197,6 +197,10 @@ private slots:
         const EngineRun r = engine({"-r", "bim", SET_DIR + "/x.bim"}, target.device());
         QCOMPARE_STATUS(r, 0);
         QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("Completed successfully\n"));
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_task"), QByteArray("Compressed image restore\n"));
+        QVERIFY(r.err.contains("XXX x.bim\n0\nTTT Restoring partition 3\n"));
+        QVERIFY(r.out.contains("Restoring x.bim to " + target.device() + " succeeded"));
+        QCOMPARE(Sandbox::readFile("/tmp/restore-info.log"), QByteArray("Completed successfully\n"));
         QCOMPARE(gptListing(target.device()), gptListing(source.device()));
         for (int n : {1, 2, 4})
             QCOMPARE(md5Of(target.partition(n)), md5Of(source.partition(n)));
@@ -254,6 +258,8 @@ private slots:
         VirtualDrive small("clone-dst", "11G");
         const EngineRun d = engine({"-d", "bim", SET_DIR + "/c.bim"}, small.device());
         QCOMPARE_STATUS(d, 0);
+        QVERIFY(d.err.contains("XXX Adjusting partition table\n0\nTTT Deploying to drive\n"));
+        QVERIFY(d.out.contains("Deploying partition 4 from 3"));
         const QString types = sh("sfdisk -l -q -o Device,Type " + small.device());
         QVERIFY2(types.contains(QRegularExpression("p3 +Windows recovery")) && types.contains(QRegularExpression("p4 +Microsoft basic data")),
                  qPrintable(types));
