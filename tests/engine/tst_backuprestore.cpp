@@ -47,6 +47,20 @@ QString dosDump(const QString &device)
     return dump;
 }
 
+// ntfsresize's "Current volume size" or "Current device size" of an NTFS partition, in bytes.
+qint64 ntfsSize(const QString &partition, const QString &which)
+{
+    return sh("ntfsresize -f -i " + partition + " | sed -n 's/^Current " + which + " size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+}
+
+// ntfsfix's read-only check of a volume.
+bool ntfsClean(const QString &partition)
+{
+    int status = -1;
+    sh("ntfsfix -n " + partition, &status);
+    return status == 0;
+}
+
 // name -> md5 of every file below dir.
 QMap<QString, QString> fileHashes(const QString &dir)
 {
@@ -205,9 +219,7 @@ private slots:
         for (int n : {1, 2, 4})
             QCOMPARE(md5Of(target.partition(n)), md5Of(source.partition(n)));
         QCOMPARE(ntfsFiles(target, 3), files);
-        int status = -1;
-        sh("ntfsfix -n " + target.partition(3), &status);
-        QCOMPARE(status, 0);
+        QVERIFY(ntfsClean(target.partition(3)));
     }
 
     void compressedDosRoundTrip()
@@ -267,13 +279,11 @@ private slots:
         const qint64 dataEnd = sh("sgdisk -i 4 " + small.device() + " | sed -n 's/^Last sector: \\([0-9]*\\).*/\\1/p'").toLongLong();
         // Grown to the drive's end, within the table tool's 1 MiB alignment.
         QVERIFY2(dataEnd <= lastUsable && lastUsable - dataEnd < 2048, qPrintable(QString("%1 %2").arg(dataEnd).arg(lastUsable)));
-        const qint64 volume = sh("ntfsresize -f -i " + small.partition(4) + " | sed -n 's/^Current volume size: \\([0-9]*\\).*/\\1/p'").toLongLong();
-        const qint64 device = sh("ntfsresize -f -i " + small.partition(4) + " | sed -n 's/^Current device size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        const qint64 volume = ntfsSize(small.partition(4), "volume");
+        const qint64 device = ntfsSize(small.partition(4), "device");
         QVERIFY2(volume > 0 && device - volume < 1024 * 1024, qPrintable(QString("%1 %2").arg(volume).arg(device)));
         QCOMPARE(ntfsFiles(small, 4), files);
-        int status = -1;
-        sh("ntfsfix -n " + small.partition(4), &status);
-        QCOMPARE(status, 0);
+        QVERIFY(ntfsClean(small.partition(4)));
     }
 
     // A DOS drive: the set's table is the shrunk drive's first sector, N.orig the original one.
@@ -304,8 +314,9 @@ private slots:
         QVERIFY2(starts[0].trimmed().toLongLong() > ends[1].trimmed().toLongLong(), qPrintable(starts.join(',') + ' ' + ends.join(',')));
         QVERIFY2(11LL * 1024 * 1024 * 2 - ends[0].trimmed().toLongLong() < 4096, qPrintable(ends[0]));
         QCOMPARE(ntfsFiles(small, 1), files);
+        QVERIFY(ntfsClean(small.partition(1)));
         QCOMPARE(md5Of(small.partition(2)), md5Of(source.partition(2)));
-        const qint64 volume = sh("ntfsresize -f -i " + small.partition(1) + " | sed -n 's/^Current volume size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        const qint64 volume = ntfsSize(small.partition(1), "volume");
         QVERIFY2(volume > 10LL * 1000 * 1000 * 1000, qPrintable(QString::number(volume)));
     }
 
@@ -331,7 +342,7 @@ private slots:
         QVERIFY2(types.contains(QRegularExpression("p4 +Microsoft basic data")), qPrintable(types));
         QCOMPARE(md5Of(deployed.partition(3)), md5Of(source.partition(4)));   // recovery, moved up
         QCOMPARE(ntfsFiles(deployed, 4), files);
-        const qint64 volume = sh("ntfsresize -f -i " + deployed.partition(4) + " | sed -n 's/^Current volume size: \\([0-9]*\\).*/\\1/p'").toLongLong();
+        const qint64 volume = ntfsSize(deployed.partition(4), "volume");
         QVERIFY2(volume > 200LL * 1000 * 1000, qPrintable(QString::number(volume)));
     }
 
