@@ -264,9 +264,14 @@ int Restore::CompressedWindowsRestore()
         else
             LogDebug(QStringLiteral("Restore: no data partition to expand"), true);
     }
-    // The drive as it now stands: the target table holds the set's sizes, not the grown ones.
-    partitionTable current(devicePath, devicePath, false);
-    showListing(current.handler != nullptr ? &current : targetTable);
+    // After a deploy the target table holds the set's sizes, not the grown ones: show the drive
+    // as it now stands. A restore wrote the target table as it is.
+    if (deploying) {
+        partitionTable current(devicePath, devicePath, false);
+        showListing(current.handler != nullptr ? &current : targetTable);
+    } else {
+        showListing(targetTable);
+    }
     return 0;
 }
 
