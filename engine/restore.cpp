@@ -60,7 +60,8 @@ void Restore::InitRestore(const QString &type, const QString &image, const QStri
     // The management front end keeps its sets on the share.
     if (guiType == 1 && !imageName.startsWith(QLatin1String("/mnt/smb")))
         pathPrefix = QStringLiteral("/mnt/smb");
-    imagePath = pathPrefix + '/' + imageName;
+    // A name that begins with "/" is joined without a second one.
+    imagePath = pathPrefix + (imageName.startsWith('/') ? QString() : QStringLiteral("/")) + imageName;
 }
 
 void Restore::showListing(partitionTable *t)
