@@ -172,18 +172,24 @@ engine() {
     env -u HDD GUI_TYPE=Q vaultine "$@"
 }
 
+# timed_engine NAME ARGS...: one timed engine run; its time goes to elapsed.
+timed_engine() {
+    local name=$1 start end rc
+    shift
+    settle
+    start=$(now)
+    engine "$@" > "$work/$name.out" 2>&1
+    rc=$?
+    end=$(now)
+    engine_log "$name"
+    [ $rc -eq 0 ] || engine_failed "$name" $rc
+    elapsed=$((end - start))
+}
+
 engine_backup() {
     sbx_ahd "$src"
     rm -f "$image"*
-    settle
-    local start end rc
-    start=$(now)
-    engine -b bim "$image" > "$work/engine-backup.out" 2>&1
-    rc=$?
-    end=$(now)
-    engine_log engine-backup
-    [ $rc -eq 0 ] || engine_failed engine-backup $rc
-    elapsed=$((end - start))
+    timed_engine engine-backup -b bim "$image"
 }
 
 hand_backup() {
@@ -206,15 +212,7 @@ hand_backup() {
 engine_restore() {
     sbx_ahd "$dst"
     blank_target
-    settle
-    local start end rc
-    start=$(now)
-    engine -r bim "$image" > "$work/engine-restore.out" 2>&1
-    rc=$?
-    end=$(now)
-    engine_log engine-restore
-    [ $rc -eq 0 ] || engine_failed engine-restore $rc
-    elapsed=$((end - start))
+    timed_engine engine-restore -r bim "$image"
     verify "$dst" "engine restore"
 }
 
