@@ -53,14 +53,9 @@ void Backup::InitBackup(const QString &type, const QString &image)
     listingFile = imagePath + QStringLiteral(".txt");
 }
 
-QString Backup::listing() const
+void Backup::showListing(const QString &heading, partitionTable &shown)
 {
-    return table->PrintTable().join('\n') + '\n';
-}
-
-void Backup::showListing(const QString &heading)
-{
-    const QString list = listing();
+    const QString list = shown.PrintTableString();
     ShowMessage(heading);
     ShowMessage(list);
     LogDebug(list, false);
@@ -100,7 +95,7 @@ int Backup::BackupDevice(const QString &device, bool clone)
         return 1012;
     }
 
-    const QString list = listing();
+    const QString list = table->PrintTableString();
     ShowMessage(list);
     LogDebug(list, false);
     LogMessage(QString(), logFile, false);
@@ -228,16 +223,13 @@ int Backup::CompressedWindowsBackup()
         table->BackupParitionTable(devicePath, tableFile);
         {
             partitionTable adjusted(imagePath, devicePath, false);
-            const QString list = adjusted.PrintTable().join('\n') + '\n';
-            ShowMessage(QStringLiteral("Adjusted Partition table"));
-            ShowMessage(list);
-            LogDebug(list, false);
+            showListing(QStringLiteral("Adjusted Partition table"), adjusted);
         }
         table->RestoreParitionTable(devicePath, original);
         table->ResizeNtfsVolume(false);
         table->GetTableFromDevice(devicePath, QString());
     }
-    showListing(QStringLiteral("Current Partition table"));
+    showListing(QStringLiteral("Current Partition table"), *table);
     return result;
 }
 

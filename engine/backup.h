@@ -29,9 +29,8 @@ private:
     int BinaryBackup();
     bool isLinux();
     void GenerateMd5Sums(const QString &image);
-    // The table as the listing shows it: its lines joined, with a final line end.
-    QString listing() const;
-    void showListing(const QString &heading);
+    // Shows a table's listing under a heading and writes it to the debug log.
+    void showListing(const QString &heading, partitionTable &shown);
 
     bool isCompressed = false;
     bool cloning = false;

@@ -132,7 +132,6 @@ int BinaryHandler::BackupCompressedLinuxImage(const QString &imageBase, const QS
     for (const QString &old : ImageSet(base).numberedPieces())
         QFile::remove(old);
 
-    ExecuteCommand(QStringLiteral("mkdir -p ") + MOUNT_POINT);
     ExecuteCommand(QStringLiteral("sync"));
     const QString partition = AdjustDeviceName(device, 1);
     const QString message = QStringLiteral("Backup Compressed Linux Image '%1' %2").arg(base, partition);
@@ -170,7 +169,6 @@ int BinaryHandler::RestoreCompressedLinuxImage(const QString &imageBase, const Q
     lastGauge = 0;
     LogDebug(QStringLiteral("BinaryHandler::RestoreCompressedLinuxImage ") + device + QStringLiteral(" '") + base
              + QStringLiteral("' start"));
-    ExecuteCommand(QStringLiteral("mkdir -p ") + MOUNT_POINT);
     const QString partition = AdjustDeviceName(device, 1);
     MountPartition(partition, MOUNT_POINT);
     ExecuteCommand(QStringLiteral("sync"));

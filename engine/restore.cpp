@@ -66,7 +66,7 @@ void Restore::InitRestore(const QString &type, const QString &image, const QStri
 
 void Restore::showListing(partitionTable *t)
 {
-    const QString list = t->PrintTable().join('\n') + '\n';
+    const QString list = t->PrintTableString();
     ShowMessage(QStringLiteral("Current Partition table"));
     ShowMessage(list);
     LogDebug(list, false);
