@@ -7,7 +7,8 @@ set -u
 target=$1 work=$2 seconds=${3:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
-command -v clang++ >/dev/null || { echo "SKIP: clang++ is not installed"; exit 77; }
+. "$here/../sandbox/lib.sh"
+command -v clang++ >/dev/null || sbx_skip "clang++ is missing (packages clang, libclang-rt-14-dev): fuzz_$target cannot be built"
 
 case "$target" in
     gpt)        sources=("$source/engine/gptlayout.cpp"); maxlen=20000 ;;
