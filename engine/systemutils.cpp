@@ -1,4 +1,6 @@
 #include "systemutils.h"
+
+#include "partitionname.h"
 #include "udpsockethandler.h"
 
 #include <QCoreApplication>
@@ -406,20 +408,7 @@ QString SystemUtils::AdjustDeviceName(QString device, int number)
 {
     if (device.isEmpty())
         device = QStringLiteral("/dev/%1").arg(getDeviceFromFilesystem());
-    const QString suffix = QString::number(number);
-    // The kernel names the partitions of a disk whose name ends in a digit (loop3, nvme0n1,
-    // mmcblk0) with a "p" before the number (nvme0n1p2); sda-style disks take the bare number.
-    static const QRegularExpression letterDisk(QStringLiteral("^(sd|hd|vd|xvd)[a-z]+[0-9]*$"));
-    const QString name = device.mid(device.lastIndexOf('/') + 1);
-    const bool digitDisk = !name.isEmpty() && name.back().isDigit() && !letterDisk.match(name).hasMatch();
-    if (digitDisk) {
-        // loop3 with 3 is a disk (loop3p3 is its partition); loop3p3 is already complete.
-        const QRegularExpression partitionOf(QStringLiteral("[0-9]p%1$").arg(suffix));
-        return partitionOf.match(name).hasMatch() ? device : device + 'p' + suffix;
-    }
-    if (device.endsWith(suffix))
-        return device;
-    return device + suffix;
+    return PartitionName::of(device, number);
 }
 
 void SystemUtils::RefreshNIC()

@@ -3,10 +3,10 @@
 #include <QHostAddress>
 #include <QUdpSocket>
 
-UdpSocketHandler::UdpSocketHandler(QObject *parent)
-    : QObject(parent), socket(new QUdpSocket(this)), localPort(BindPort), peerPort(PeerPort)
+UdpSocketHandler::UdpSocketHandler(QObject *parent, quint16 bindPort)
+    : QObject(parent), socket(new QUdpSocket(this)), localPort(bindPort), peerPort(PeerPort)
 {
-    // A port already taken (another engine) leaves this engine deaf, nothing more.
+    // A port already taken (another engine or console) leaves this one deaf, nothing more.
     socket->bind(QHostAddress(QHostAddress::LocalHost), localPort);
     connect(socket, &QUdpSocket::readyRead, this, &UdpSocketHandler::onUdpData);
 }

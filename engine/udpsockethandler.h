@@ -1,7 +1,9 @@
 #pragma once
-// The engine's end of the loopback status channel: xblit sends each of its status lines as one
-// datagram to 127.0.0.1:43850, where the engine turns percentages into gauge output and anything
-// else into the status file.
+// One end of the loopback status channel. The engine binds 43850: xblit sends each of its status
+// lines there as one datagram, and the engine turns percentages into gauge output and anything
+// else into the status file. The console binds 43860 for status lines from outside senders and
+// feeds them into its progress line protocol. Both bind 127.0.0.1 only: no other host may drive
+// either.
 
 #include <QObject>
 #include <QStringList>
@@ -14,8 +16,10 @@ class UdpSocketHandler : public QObject
 public:
     static const quint16 BindPort = 43850;
     static const quint16 PeerPort = 43851;
+    static const quint16 ConsolePort = 43860;
 
-    explicit UdpSocketHandler(QObject *parent = nullptr);
+    explicit UdpSocketHandler(QObject *parent = nullptr, quint16 bindPort = BindPort);
+    // The engine's process-wide instance (bound to BindPort).
     static UdpSocketHandler *instance();
 
     void SendMessageToPxeClient(const QString &text);

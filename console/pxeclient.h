@@ -1,0 +1,125 @@
+#pragma once
+// The console's full-screen main window: the title strip, the menu rows, the information strip
+// and Exit/Reboot. It runs the start-up (options, screen, font, style sheet), serves a one-second
+// timer for requests from hidden keys and from a management server (marker files), and hands
+// each menu row's work to the class that owns it.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <QStringList>
+
+namespace Ui {
+class PxeClient;
+}
+class DiskHandler;
+class Logging;
+class ManagerControlDialog;
+class QScreen;
+class QTimer;
+class ServerHandler;
+
+class PxeClient : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit PxeClient(QWidget *parent = nullptr);
+    ~PxeClient() override;
+
+    void show();
+    void SetupMenus(bool production);
+    void SetEnableButtons(bool enable);
+    void UpdateInfoLabels();
+    void SetInitialFontSize(int width);
+    void UpdateFontSize(int points);
+    void UpdateMonitorInfo();
+    void RebootUnit();
+    void Cleanup();
+
+    // Main-window wrappers around DiskHandler that ask the technician when something is missing.
+    QString GetActiveHardDrive();
+    QString GetUsbMountPath(bool quiet);
+    QString GetCdMountPath();
+
+    // Start options.
+    bool debugMode = false;
+    bool vncMode = false;
+    bool autoInstall = false;
+    bool autoInstallReboot = false;
+    bool autoRestore = false;
+    bool autoRestoreReboot = false;
+    bool resizeOnBackup = false;
+    QStringList options;
+
+    QRect screenRect;
+    QRect clientRect;
+    bool resolutionFromFile = false;
+    int fontSize = 16;
+    QString frameBufferName;
+
+    bool isBusy = false;
+    bool productionMode = false;
+    bool dontRelease = false;
+    bool pxeSettingShown = false;
+    bool exitClosesApp = false;
+    QString activeDrive;
+    QString myIp;
+    QString myAdapter;
+
+    bool exitRequested = false;
+    bool terminalRequested = false;
+    bool fontUpRequested = false;
+    bool fontDownRequested = false;
+
+    Ui::PxeClient *ui;
+    QTimer *timer = nullptr;
+    QPointer<ManagerControlDialog> managerDialog;
+
+signals:
+    void webInstallRequested();
+
+public slots:
+    void onTimerTimeout();
+    void on_pbExit_clicked();
+    void on_pbWipeDrive_clicked();
+    void on_pbUnmountUsb_clicked();
+    void on_pbInstallImage_clicked();
+    void on_pbCompressedBackup_clicked();
+    void on_pbBinaryBackup_clicked();
+    void on_pbRestore_clicked();
+    void on_pbCloneImage_clicked();
+    void on_pbDeployImage_clicked();
+    void on_pbSysInfo_clicked();
+    void on_pbInstallFromUsb_clicked();
+    void on_pbProdServerIP_clicked();
+    void on_pbBootType_clicked();
+    void on_pbPxeBoot_clicked();
+    void on_pbRestorePartTbl_clicked();
+    void on_pbVaultine_clicked();
+    void on_pbQterm_clicked();
+    void installImage_webrequest();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void readStartOptions();
+    void chooseScreenArea();
+    void logScreenInformation();
+    void readVersionFile();
+    void chooseExitButton();
+    void startAutomaticWork();
+    void openTerminal();
+    void notAvailable(const QString &row);
+    bool serviceModifiers(const class QKeyEvent *key) const;
+    void debugKey(int key);
+
+    QScreen *screen = nullptr;
+    Logging *logger = nullptr;
+    DiskHandler *diskHandler = nullptr;
+    ServerHandler *serverHandler = nullptr;
+    bool inTimer = false;
+    bool extraInfoShown = false;
+    QList<QPointer<QWidget>> auxiliaryWindows;
+};

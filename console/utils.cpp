@@ -1,0 +1,487 @@
+#include "utils.h"
+
+#include "constants.h"
+#include "logging.h"
+#include "progress.h"
+#include "udpsockethandler.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QPointer>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QWidget>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool Utils::debugMode = false;
+bool Utils::productionMode = false;
+bool Utils::dontRelease = false;
+
+static const QString SIDE_LOG = QStringLiteral("/tmp/pxe-gui.log");
+static const QString DEFAULT_STYLE_SHEET = QStringLiteral("/root/.config/default.css");
+static const int START_WAIT_MS = 30000;
+
+Utils *Utils::GetInstance()
+{
+    static Utils *instance = new Utils();
+    return instance;
+}
+
+Utils::Utils() : spawnProcess(new QProcess(this))
+{
+    // Status lines sent to the console from outside (127.0.0.1 only) move the progress dialog.
+    statusChannel = new UdpSocketHandler(this, UdpSocketHandler::ConsolePort);
+    connect(statusChannel, &UdpSocketHandler::UdpDataReady, this, &Utils::processUdpData);
+    spawnProcess->setProcessChannelMode(QProcess::MergedChannels);
+    connect(spawnProcess, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+            this, &Utils::onProcessFinished);
+    connect(spawnProcess, &QProcess::errorOccurred, this, &Utils::onSpawnError);
+}
+
+// ---- blocking runs ---------------------------------------------------------------------------
+
+QStringList Utils::toLines(const QByteArray &output)
+{
+    const int zero = output.indexOf('\0');
+    const QByteArray text = zero < 0 ? output : output.left(zero);
+    return QString::fromLatin1(text).trimmed().split('\n');
+}
+
+bool Utils::waitKeepingEventsServed(QProcess &process, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() != QProcess::NotRunning) {
+        if (process.waitForFinished(20))
+            return true;
+        if (clock.elapsed() >= timeoutMs)
+            return false;
+        // Timers, painting and sockets go on; clicks and keys wait until the command is back.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    return true;
+}
+
+QStringList Utils::runBlocking(QProcess &process, int timeoutMs, bool merged)
+{
+    if (merged)
+        process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!process.waitForStarted(START_WAIT_MS))
+        return QStringList();
+    process.closeWriteChannel();
+    if (!waitKeepingEventsServed(process, timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    return toLines(process.readAllStandardOutput());
+}
+
+QStringList Utils::ExecuteShell(const QString &commandLine, int timeoutMs)
+{
+    QStringList words = QProcess::splitCommand(commandLine);
+    if (words.isEmpty())
+        return QStringList();
+    const QString program = words.takeFirst();
+    LogMsg(commandLine + "\n");
+    QProcess process;
+    process.start(program, words);
+    return runBlocking(process, timeoutMs, false);
+}
+
+QStringList Utils::ExecuteShell(const QString &program, const QStringList &args, int timeoutMs)
+{
+    LogMsg(program + ' ' + args.join(' ') + "\n");
+    QProcess process;
+    process.start(program, args);
+    return runBlocking(process, timeoutMs, false);
+}
+
+QStringList Utils::ExecuteShellDebug(const QString &commandLine, int timeoutMs)
+{
+    QStringList words = QProcess::splitCommand(commandLine);
+    if (words.isEmpty())
+        return QStringList();
+    const QString program = words.takeFirst();
+    LogMsg(commandLine + "\n");
+    QProcess process;
+    process.start(program, words);
+    const QStringList lines = runBlocking(process, timeoutMs, true);
+    LogMsg(commandLine + " out:\n" + lines.join('\n') + "\n");
+    return lines;
+}
+
+QStringList Utils::ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs)
+{
+    const QString commandLine = program + ' ' + args.join(' ');
+    LogMsg(commandLine + "\n");
+    QProcess process;
+    process.start(program, args);
+    const QStringList lines = runBlocking(process, timeoutMs, true);
+    LogMsg(commandLine + " out:\n" + lines.join('\n') + "\n");
+    return lines;
+}
+
+QStringList Utils::ExecutePipedShell(const QString &first, const QString &second, int timeoutMs)
+{
+    QStringList firstWords = QProcess::splitCommand(first);
+    QStringList secondWords = QProcess::splitCommand(second);
+    if (firstWords.isEmpty() || secondWords.isEmpty())
+        return QStringList();
+    LogMsg(first + " | " + second + "\n");
+    QProcess source, sink;
+    source.setStandardOutputProcess(&sink);
+    source.start(firstWords.takeFirst(), firstWords);
+    sink.start(secondWords.takeFirst(), secondWords);
+    const QStringList lines = runBlocking(sink, timeoutMs, false);
+    if (source.state() != QProcess::NotRunning) {
+        source.kill();
+        source.waitForFinished(1000);
+    }
+    return lines;
+}
+
+// ---- progress runs ---------------------------------------------------------------------------
+
+int Utils::ExecuteProgressShell(const QString &commandLine, Progress *dialog, bool mergeOutput)
+{
+    QStringList words = commandLine.split(' ', Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return FailedStartCode;
+    const QString program = words.takeFirst();
+    return ExecuteProgressShell(program, words, dialog, mergeOutput, QString());
+}
+
+int Utils::ExecuteProgressShell(const QString &program, const QStringList &args, Progress *dialog,
+                                bool mergeOutput, const QString &envEntry)
+{
+    LogMsg(program + "\n");
+    QProcess process;
+    progressProcess = &process;
+    progressOwnsDialog = dialog == nullptr;
+    if (!dialog)
+        dialog = new Progress(QString());
+    QPointer<Progress> shown(dialog);
+    progressDialog = dialog;
+    dialog->show();
+    progressDone = false;
+    progressExitCode = 0;
+    progressValue = 0;
+    pendingOutputText.clear();
+    pendingErrorText.clear();
+
+    if (mergeOutput)
+        process.setProcessChannelMode(QProcess::MergedChannels);
+    else
+        connect(&process, &QProcess::readyReadStandardError, this, &Utils::readProgressError);
+    if (!envEntry.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const int equals = envEntry.indexOf('=');
+        if (equals > 0)
+            environment.insert(envEntry.left(equals), envEntry.mid(equals + 1));
+        process.setProcessEnvironment(environment);
+    }
+    connect(&process, &QProcess::readyReadStandardOutput, this, &Utils::readProgressOutput);
+    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+            this, &Utils::processFinished);
+    QEventLoop loop;
+    connect(&process, &QProcess::errorOccurred, &loop, [this, &process, &loop](QProcess::ProcessError error) {
+        // A command that cannot start never finishes: end the run here.
+        if (error != QProcess::FailedToStart)
+            return;
+        Logging(2) << "Utils::ExecuteProgressShell could not start" << process.program()
+                   << process.errorString();
+        progressExitCode = FailedStartCode;
+        progressDone = true;
+        loop.quit();
+    });
+    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
+    process.start(program, args);
+    if (!progressDone)
+        loop.exec();
+
+    // Lines still without their line end when the command ended are lines all the same.
+    if (!pendingOutputText.isEmpty())
+        ProcessLine(pendingOutputText);
+    if (!pendingErrorText.isEmpty())
+        ProcessLine(pendingErrorText);
+    pendingOutputText.clear();
+    pendingErrorText.clear();
+    process.disconnect(this);
+    progressProcess = nullptr;
+    progressDialog = nullptr;
+    if (progressOwnsDialog && shown) {
+        shown->hide();
+        shown->close();
+        shown->deleteLater();
+    }
+    return progressExitCode;
+}
+
+void Utils::processFinished(int exitCode, QProcess::ExitStatus status)
+{
+    if (progressProcess) {
+        // Whatever is still buffered belongs to the run.
+        if (progressProcess->processChannelMode() != QProcess::MergedChannels)
+            readProgressError();
+        readProgressOutput();
+    }
+    Logging(2) << "Utils::processFinished" << "exitCode" << exitCode << "exitStatus" << int(status);
+    // A killed or crashed command never counts as a success.
+    progressExitCode = status == QProcess::CrashExit ? CrashCode : exitCode;
+    progressDone = true;
+}
+
+void Utils::takeLines(QString &pending, const QByteArray &chunk, const char *prefix)
+{
+    const int zero = chunk.indexOf('\0');
+    pending += QString::fromLatin1(zero < 0 ? chunk : chunk.left(zero));
+    QStringList pieces = pending.split('\n');
+    // The last piece has no line end yet: keep it until the rest arrives.
+    pending = pieces.takeLast();
+    for (const QString &piece : qAsConst(pieces)) {
+        DebugLog(QString::fromLatin1(prefix) + piece);
+        ProcessLine(piece);
+    }
+}
+
+void Utils::readProgressOutput()
+{
+    if (progressProcess)
+        takeLines(pendingOutputText, progressProcess->readAllStandardOutput(), "stdout: ");
+}
+
+void Utils::readProgressError()
+{
+    if (progressProcess)
+        takeLines(pendingErrorText, progressProcess->readAllStandardError(), "stdErr: ");
+}
+
+QString Utils::TrimQuotes(QString text)
+{
+    text = text.trimmed();
+    if (text.startsWith('"')) {
+        text.remove(0, 1);
+        const int last = text.lastIndexOf('"');
+        if (last >= 0)
+            text.remove(last, 1);
+    }
+    return text;
+}
+
+void Utils::ProcessLine(QString line)
+{
+    line = line.trimmed();
+    if (line.contains('\n'))
+        line = line.replace('\n', ' ').trimmed();
+    if (line.isEmpty())
+        return;
+    line.remove('"');
+    Progress *dialog = progressDialog;
+    if (line.startsWith(QLatin1String("XXX"))) {
+        line = line.remove(QStringLiteral("XXX")).trimmed();
+        if (!line.isEmpty() && dialog)
+            dialog->setLabel(TrimQuotes(line));
+    } else if (line.startsWith(QLatin1String("YYY"))) {
+        line.remove(QStringLiteral("YYY"));
+        if (dialog)
+            dialog->appendLabel(QStringLiteral("   ") + TrimQuotes(line));
+    } else if (line.startsWith(QLatin1String("TTT"))) {
+        line.remove(QStringLiteral("TTT"));
+        if (dialog)
+            dialog->SetTitleLabel(TrimQuotes(line));
+    } else if (line.startsWith(QLatin1String("LLL"))) {
+        line.remove(QStringLiteral("LLL"));
+        Logging(2) << line;
+    } else if (line.contains(QLatin1String("checkpoint"))) {
+        ++progressValue;
+        if (dialog)
+            dialog->setProgress(progressValue);
+    } else {
+        bool number = false;
+        const int value = line.toInt(&number, 10);
+        if (number) {
+            progressValue = value;
+            if (dialog)
+                dialog->setProgress(value);
+        }
+    }
+}
+
+void Utils::processUdpData(const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        DebugLog(QStringLiteral("udp: ") + line);
+        ProcessLine(line);
+    }
+}
+
+// ---- asynchronous runs -----------------------------------------------------------------------
+
+void Utils::SpawnShell(const QString &program, const QStringList &args)
+{
+    if (spawnProcess->state() != QProcess::NotRunning) {
+        // One spawned command at a time: the new one replaces the old, which reports nothing.
+        spawnProcess->blockSignals(true);
+        spawnProcess->kill();
+        spawnProcess->waitForFinished(1000);
+        spawnProcess->blockSignals(false);
+    }
+    spawnExitCode = -1;
+    spawnOutput.clear();
+    LogMsg(program + ' ' + args.join(' ') + "\n");
+    spawnProcess->start(program, args);
+    spawnProcess->waitForStarted(START_WAIT_MS);
+}
+
+void Utils::onProcessFinished(int exitCode, QProcess::ExitStatus status)
+{
+    spawnExitCode = status == QProcess::CrashExit ? CrashCode : exitCode;
+    QByteArray output = spawnProcess->readAll();
+    const int zero = output.indexOf('\0');
+    if (zero >= 0)
+        output.truncate(zero);
+    spawnOutput = QString::fromUtf8(output);
+    emit SpawnedThreadFinished(spawnExitCode);
+}
+
+void Utils::onSpawnError(QProcess::ProcessError error)
+{
+    if (error != QProcess::FailedToStart)
+        return;
+    // Without this the caller would wait for a finish that never comes.
+    spawnExitCode = FailedStartCode;
+    spawnOutput = spawnProcess->errorString();
+    Logging(2) << "Utils::SpawnShell could not start" << spawnProcess->program() << spawnOutput;
+    emit SpawnedThreadFinished(spawnExitCode);
+}
+
+// ---- busy marker, side logs, start-up helpers ------------------------------------------------
+
+void Utils::setBusyFlag()
+{
+    QFile file(RCV_PID);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(QByteArray::number(QCoreApplication::applicationPid()));
+}
+
+void Utils::clearBusyFlag()
+{
+    if (QFile::exists(RCV_PID))
+        QFile::remove(RCV_PID);
+}
+
+void Utils::InitLogger(int level)
+{
+    Logging::GetInstance(level, false);
+}
+
+QStringList Utils::GetCmdLineOptions()
+{
+    QFile file(QStringLiteral("/proc/cmdline"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    QByteArray text = file.readAll().trimmed();
+    const int zero = text.indexOf('\0');
+    if (zero >= 0)
+        text.truncate(zero);
+    return QString::fromLatin1(text).split(' ');
+}
+
+void Utils::UpdateDefaultFontSize(int points, const QString &styleSheetPath)
+{
+    const QString message = QStringLiteral("UpdateDefaultFontSize %1").arg(points);
+    LogMsg(message);
+    Logging(2) << message;
+    const QString path = styleSheetPath.isEmpty() ? DEFAULT_STYLE_SHEET : styleSheetPath;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QString sheet = QString::fromLatin1(file.readAll());
+    file.close();
+    Logging(2) << "Opened" << path << " for read";
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        Logging(2) << "Opened" << path << " for Write";
+        static const QRegularExpression fontRule(QStringLiteral("font: 63 [0-9]+pt"));
+        sheet.replace(fontRule, QStringLiteral("font: 63 %1pt").arg(points));
+        file.write(sheet.toLatin1());
+        file.flush();
+        file.close();
+        for (const QString &line : sheet.split('\n'))
+            if (line.contains(QLatin1String("font:")))
+                qDebug() << line;
+    }
+    ExecuteShell(QStringLiteral("sync"), 60000);
+}
+
+void Utils::SetDefaultStyleSheet(QWidget *widget, const QString &styleSheetPath)
+{
+    QFile file(styleSheetPath.isEmpty() ? DEFAULT_STYLE_SHEET : styleSheetPath);
+    if (!widget || !file.open(QIODevice::ReadOnly))
+        return;
+    QByteArray sheet = file.readAll();
+    const int zero = sheet.indexOf('\0');
+    if (zero >= 0)
+        sheet.truncate(zero);
+    widget->setStyleSheet(QString::fromLatin1(sheet));
+}
+
+void Utils::LogMsg(const QString &text, bool alsoMainLog)
+{
+    QFile file(SIDE_LOG);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(text.toLatin1());
+    if (alsoMainLog)
+        Logging(2) << text;
+}
+
+void Utils::DebugLog(const QString &text)
+{
+    QFile file(DBG_FILE);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write((text + "\n").toLatin1());
+}
+
+void Utils::RemoveDebugLog()
+{
+    QFile::remove(DBG_FILE);
+}
+
+QByteArray Utils::ReadFileHead(const QString &path, int maxBytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray();
+    QByteArray data;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        data.resize(maxBytes);
+        const ssize_t got = ::read(fd, data.data(), size_t(maxBytes));
+        data.resize(got > 0 ? int(got) : 0);
+    }
+    ::close(fd);
+    return data;
+}
+
+// ---- LAN boot state --------------------------------------------------------------------------
+
+bool Utils::GetPxeSwitchEnabled()
+{
+    const QStringList lines = ExecuteShell(QStringLiteral("get_pxeswitch.sh"), 60000);
+    for (const QString &line : lines)
+        qDebug() << line;
+    if (lines.size() < 2)
+        return false;
+    return lines.at(1).contains(QLatin1String("enabled"));
+}
+
+bool Utils::CheckPxeStatus()
+{
+    const QStringList lines = ExecuteShell(QStringLiteral("get_pxeswitch.sh"), 60000);
+    return !lines.value(0).toLower().contains(QLatin1String("unknown"));
+}

@@ -1,0 +1,113 @@
+#pragma once
+// The console's one command runner. Every program the console starts goes through here: blocking
+// runs with a time limit, piped runs, progress runs that the command drives through the line
+// protocol below, and asynchronous runs that report by signal. Waiting never freezes the window:
+// blocking runs keep timers, painting and sockets served (user input waits until they return),
+// and every wait ends (time limit, failed start, crash).
+//
+// Progress line protocol (a child's output lines under a progress dialog):
+//   XXX text   the dialog's message        YYY text   a line added under the message
+//   TTT text   the dialog's title          LLL text   a line of the console's main log
+//   ...checkpoint...  the bar moves one up  42         the bar moves to 42
+// Anything else is ignored.
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class Progress;
+class UdpSocketHandler;
+class QWidget;
+
+class Utils : public QObject
+{
+    Q_OBJECT
+public:
+    static Utils *GetInstance();
+
+    // Blocking runs: the standard output (debug forms: merged with standard error, and copied to
+    // the side log) trimmed and split at line ends. A command that cannot start gives an empty
+    // list; one still running at the limit is killed and gives what it printed so far.
+    static QStringList ExecuteShell(const QString &commandLine, int timeoutMs = 60000);
+    static QStringList ExecuteShell(const QString &program, const QStringList &args, int timeoutMs = 60000);
+    static QStringList ExecuteShellDebug(const QString &commandLine, int timeoutMs = 60000);
+    static QStringList ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs = 60000);
+    // The first command's output feeds the second's input; the second's output lines.
+    static QStringList ExecutePipedShell(const QString &first, const QString &second, int timeoutMs = 60000);
+
+    // Runs a command under a progress dialog (a new one when dialog is null) and returns its exit
+    // code once it has finished; a command that cannot start returns FailedStartCode, one that
+    // crashes returns CrashCode. envEntry ("NAME=value") is added to the command's environment.
+    int ExecuteProgressShell(const QString &program, const QStringList &args, Progress *dialog,
+                             bool mergeOutput, const QString &envEntry = QString());
+    int ExecuteProgressShell(const QString &commandLine, Progress *dialog, bool mergeOutput);
+    static const int FailedStartCode = 127;
+    static const int CrashCode = 128 + 9;
+
+    // Starts a command in the background; SpawnedThreadFinished(exit code) follows (also, with
+    // FailedStartCode, when it cannot start).
+    void SpawnShell(const QString &program, const QStringList &args);
+    int spawnExitCode = -1;
+    QString spawnOutput;
+
+    // The busy marker RCV_PID: the console's process id while it installs firmware.
+    static void setBusyFlag();
+    static void clearBusyFlag();
+
+    // Start-up helpers and the side logs.
+    static void InitLogger(int level);
+    static QStringList GetCmdLineOptions();
+    static void UpdateDefaultFontSize(int points, const QString &styleSheetPath);
+    static void SetDefaultStyleSheet(QWidget *widget, const QString &styleSheetPath);
+    static void LogMsg(const QString &text, bool alsoMainLog = false);
+    static void DebugLog(const QString &text);
+    static void RemoveDebugLog();
+
+    // The LAN boot state through "get_pxeswitch.sh".
+    static bool GetPxeSwitchEnabled();
+    static bool CheckPxeStatus();
+
+    // At most maxBytes of a regular file (status files may be huge, or a FIFO someone left in
+    // their place: those give nothing rather than a hang).
+    static QByteArray ReadFileHead(const QString &path, int maxBytes = 512);
+
+    // The line protocol, for one line of a progress run's output (public for the status channel).
+    void ProcessLine(QString line);
+    static QString TrimQuotes(QString text);
+
+    static bool debugMode;
+    static bool productionMode;
+    static bool dontRelease;
+
+signals:
+    void SpawnedThreadFinished(int exitCode);
+
+public slots:
+    void processUdpData(const QStringList &lines);
+
+private slots:
+    void onProcessFinished(int exitCode, QProcess::ExitStatus status);
+    void onSpawnError(QProcess::ProcessError error);
+    void processFinished(int exitCode, QProcess::ExitStatus status);
+    void readProgressOutput();
+    void readProgressError();
+
+private:
+    Utils();
+    static QStringList runBlocking(QProcess &process, int timeoutMs, bool merged);
+    static QStringList toLines(const QByteArray &output);
+    static bool waitKeepingEventsServed(QProcess &process, int timeoutMs);
+    void takeLines(QString &pending, const QByteArray &chunk, const char *prefix);
+
+    UdpSocketHandler *statusChannel = nullptr;
+    QProcess *spawnProcess = nullptr;
+    QProcess *progressProcess = nullptr;
+    Progress *progressDialog = nullptr;
+    bool progressOwnsDialog = false;
+    bool progressDone = false;
+    int progressExitCode = 0;
+    int progressValue = 0;
+    QString pendingOutputText;
+    QString pendingErrorText;
+};
