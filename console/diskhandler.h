@@ -41,6 +41,10 @@ public:
     qint64 GetHdCapacityInBlocks(const QString &drive = QString());
     bool WipeHardDrive(const QString &drive = QString());
 
+    // ---- Firmware installation (diskhandler_firmware.cpp) ----
+
+    // ---- Image backup and restore (diskhandler_images.cpp) ----
+
     // parted's "Disk ...: 15.6GB" size text in bytes (1 when it is not a number).
     static qint64 ParseDriveSize(const QString &text);
     // parted's "Sector size (logical/physical): 512B/4096B" value: the physical size, 4096.
