@@ -1,6 +1,7 @@
 // The pxeswitch window on a real X server (Xvfb, xcb platform), driven like a technician drives it:
 // the PXE switch, Refresh, the UEFI page and its first boot choice, against the firmware doubles.
-// Saves a picture of each page under docs/.
+// With BRENLOW_SCREENSHOTS naming a folder (scripts/screenshots does), it saves a picture of each
+// page there; otherwise it writes nothing outside the sandbox.
 
 #include <QApplication>
 #include <QComboBox>
@@ -31,8 +32,11 @@ private:
     }
     static void saveShot(QWidget *window, const QString &name)
     {
+        const QString folder = qEnvironmentVariable("BRENLOW_SCREENSHOTS");
+        if (folder.isEmpty())
+            return;
         QApplication::processEvents();
-        const QString path = Sandbox::sourceDir() + "/docs/" + name;
+        const QString path = folder + "/" + name;
         QVERIFY2(window->grab().save(path, "PNG"), qPrintable(path));
     }
     // The radio button stretches over the page; only its indicator and text take clicks.
