@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTextCodec>
 
 #include <cmath>
@@ -123,6 +124,26 @@ bool baseBrHandler::TargetIsBlockDevice(const QString &partition)
         return true;
     ShowMessage(QStringLiteral("ERROR: %1 is not a block device").arg(partition));
     return false;
+}
+
+QString baseBrHandler::Compressor()
+{
+    // Looked up on every pipeline: the answer follows PATH as the script's shell will see it.
+    static const QString parallel = QStringLiteral("pigz");
+    return QStandardPaths::findExecutable(parallel).isEmpty() ? QStringLiteral("gzip") : parallel;
+}
+
+myProcess baseBrHandler::CompressStage(const QStringList &extra)
+{
+    return myProcess{Compressor(), QStringList{QStringLiteral("-c")} + extra};
+}
+
+myProcess baseBrHandler::DecompressStage(const QString &input)
+{
+    const QString program = Compressor();
+    if (program == QLatin1String("gzip"))
+        return myProcess{QStringLiteral("gunzip"), {QStringLiteral("-c"), input}};
+    return myProcess{program, {QStringLiteral("-dc"), input}};
 }
 
 int baseBrHandler::pipelineResult() const

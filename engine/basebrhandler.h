@@ -45,6 +45,16 @@ public slots:
     // a plain file of that name under /dev and report success. Shows why when it is not.
     bool TargetIsBlockDevice(const QString &partition);
 
+    // The compressed images are one gzip stream. pigz writes and reads the same stream on every
+    // core; where it is installed it takes gzip's place, otherwise gzip and gunzip do the work.
+    static QString Compressor();
+    // The stage that compresses standard input to standard output; extra arguments follow
+    // (a redirection into the image, for instance).
+    static myProcess CompressStage(const QStringList &extra = QStringList());
+    // The stage that decompresses input (a quoted file name, or "-" for standard input) to
+    // standard output.
+    static myProcess DecompressStage(const QString &input);
+
 protected:
     void ProcessPercentage(const QString &line);
 

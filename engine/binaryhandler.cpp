@@ -49,12 +49,12 @@ int BinaryHandler::BackupCompressedImage(const QString &base, const QString &dev
     const myProcess reader{QStringLiteral("xblit"), {ShellQuote(partition), QStringLiteral("-"), QString::number(blocks)}};
     QList<myProcess> stages{reader};
     if (blocks > splitBytes) {
-        stages << myProcess{QStringLiteral("gzip"), {QStringLiteral("-c")}}
+        stages << CompressStage()
                << myProcess{QStringLiteral("split"),
                             {QStringLiteral("-a 3"), QStringLiteral("-b %1M").arg(splitSizeMb), QStringLiteral("-d "),
                              QStringLiteral(" - ") + ShellQuote(image + '.')}};
     } else {
-        stages << myProcess{QStringLiteral("gzip"), {QStringLiteral("-c"), QStringLiteral(">"), ShellQuote(image)}};
+        stages << CompressStage({QStringLiteral(">"), ShellQuote(image)});
     }
     const int result = runPipeline(stages) == 0 ? 0 : 1015;
 
@@ -85,9 +85,9 @@ int BinaryHandler::RestoreCompressedBinaryImage(const QString &base, const QStri
     if (split) {
         // The shell lists the pieces in name order.
         stages << myProcess{QStringLiteral("cat"), {ShellQuote(image + '.') + DGS3}}
-               << myProcess{QStringLiteral("gunzip"), {QStringLiteral("-c"), QStringLiteral("-")}};
+               << DecompressStage(QStringLiteral("-"));
     } else {
-        stages << myProcess{QStringLiteral("gunzip"), {QStringLiteral("-c"), ShellQuote(image)}};
+        stages << DecompressStage(ShellQuote(image));
     }
     stages << writer;
     const int result = runPipeline(stages) == 0 ? 0 : 1016;

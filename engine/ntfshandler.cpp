@@ -73,12 +73,12 @@ int NtfsHandler::BackupNtfsImage(const QString &base, const QString &device, int
                               QStringLiteral("--overwrite"), QStringLiteral("-"), ShellQuote(partition)}}};
     // The megabyte figure is compared with the byte size: every real partition is split.
     if (quint64(splitSizeMb) < bytes) {
-        stages << myProcess{QStringLiteral("gzip"), {QStringLiteral("-c")}}
+        stages << CompressStage()
                << myProcess{QStringLiteral("split"),
                             {QStringLiteral("-a 3"), QStringLiteral("-b %1M").arg(splitSizeMb), QStringLiteral("-d"),
                              QStringLiteral("- ") + ShellQuote(image + '.')}};
     } else {
-        stages << myProcess{QStringLiteral("gzip"), {QStringLiteral("-c"), QStringLiteral(">"), ShellQuote(image)}};
+        stages << CompressStage({QStringLiteral(">"), ShellQuote(image)});
     }
     int result = runStages(stages, debugLogFile);
     if (result != 0) {
@@ -108,9 +108,9 @@ int NtfsHandler::RestoreNtfsImage(const QString &base, const QString &device, bo
     if (split) {
         // The shell lists the pieces in name order.
         stages << myProcess{QStringLiteral("cat"), {ShellQuote(image + '.') + DGS3}}
-               << myProcess{QStringLiteral("gunzip"), {QStringLiteral("-c"), QStringLiteral("-")}};
+               << DecompressStage(QStringLiteral("-"));
     } else {
-        stages << myProcess{QStringLiteral("gunzip"), {QStringLiteral("-c"), ShellQuote(image)}};
+        stages << DecompressStage(ShellQuote(image));
     }
     stages << myProcess{QStringLiteral("ntfsclone"),
                         {QStringLiteral("--force"), QStringLiteral("--restore-image"), QStringLiteral("--overwrite"),
