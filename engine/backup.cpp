@@ -6,12 +6,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
 namespace {
 const QString FORCE_CLONE = QStringLiteral("/tmp/forceClone");   // every backup becomes a clone
 const QString NO_SUMS = QStringLiteral("/tmp/.nosums");          // no checksum list
 const QString LINUX_PROBE_DIR = QStringLiteral("/mnt/hd");
 const QString GPTB = QStringLiteral(".gptb");
 constexpr int SCRIPT_TIMEOUT = 60000;
+// Less room than this left on the destination after a failed write: it ran out of space.
+constexpr quint64 FULL_BELOW_BYTES = 1024 * 1024;
 }
 
 Backup::Backup(const QString &type, const QString &image, QObject *parent)
@@ -85,6 +90,7 @@ int Backup::BackupDevice(const QString &device, bool clone)
     QFile::remove(imagePath);
     QFile::remove(listingFile);
     ExecuteCommand(QStringLiteral("sync"), SCRIPT_TIMEOUT);
+    rememberDestination();
     table = new partitionTable(imagePath, devicePath, false);
     if (table->handler == nullptr) {
         const QString failed = QStringLiteral("%1 FAILED").arg(QStringLiteral("There was a problem backing up the partition table"));
@@ -105,7 +111,7 @@ int Backup::BackupDevice(const QString &device, bool clone)
     const QString task2 = isCompressed ? QStringLiteral("Compressed image ") + operationName
                                        : QStringLiteral("Binary image backup");
     UpdateTaskInfo(task2);
-    const int result = isCompressed ? CompressedBackup() : BinaryBackup();
+    int result = isCompressed ? CompressedBackup() : BinaryBackup();
     UpdateTaskInfo(task2);
 
     ShowMessage(QString());
@@ -113,9 +119,26 @@ int Backup::BackupDevice(const QString &device, bool clone)
     ShowMessage(QStringLiteral("Mounting drives ..."), true);
     ExecuteCommand(QStringLiteral("mountdrives.sh"), SCRIPT_TIMEOUT);
 
+    // Tools writing into files they opened before the destination went away never notice: a
+    // list of what is left elsewhere would make a set that is not there pass for good.
     if (result == 0) {
-        if (!QFile::exists(NO_SUMS))
-            GenerateMd5Sums(imagePath);
+        const QString gone = destinationGone();
+        if (!gone.isEmpty()) {
+            ShowMessage(QStringLiteral("Could not write %1: %2").arg(QFileInfo(imagePath).fileName(), gone));
+            result = 1015;
+        }
+    }
+    if (result == 0 && !QFile::exists(NO_SUMS) && !GenerateMd5Sums(imagePath)) {
+        // A partial list would fail every later restore of a good set; none lets it restore unchecked.
+        QFile::remove(imagePath + QStringLiteral(".sums"));
+        const QString why = writeFailureReason();
+        ShowMessage(QStringLiteral("Could not write %1: %2")
+                        .arg(QFileInfo(imagePath).fileName() + QStringLiteral(".sums"),
+                             why.isEmpty() ? QStringLiteral("the checksum list could not be saved") : why));
+        result = 1015;
+    }
+
+    if (result == 0) {
         ShowMessage(QStringLiteral("%1 succeeded").arg(task), true);
         UpdateTaskInfo(task2);
         UpdateStatusInfo(QStringLiteral("Completed successfully"));
@@ -203,8 +226,12 @@ int Backup::CompressedWindowsBackup()
             ShowMessage(QStringLiteral("Abort Requested"), true);
             return -1;
         }
+        // An image written after its destination went away is not in the set.
+        if (result == 0 && !destinationGone().isEmpty())
+            result = 1015;
         if (result != 0) {
             LogDebug(QStringLiteral("Backup: partition %1 failed with %2, stopping").arg(entry->number).arg(result), true);
+            reportPartitionFailure(entry->number);
             return result;
         }
     }
@@ -233,7 +260,54 @@ int Backup::CompressedWindowsBackup()
     return result;
 }
 
-void Backup::GenerateMd5Sums(const QString &image)
+bool Backup::GenerateMd5Sums(const QString &image)
 {
-    ImageSet(image).writeChecksumList(*this);
+    return ImageSet(image).writeChecksumList(*this);
+}
+
+void Backup::rememberDestination()
+{
+    struct stat st;
+    const QByteArray dir = QFile::encodeName(QFileInfo(imagePath).absolutePath());
+    destinationKnown = ::stat(dir.constData(), &st) == 0;
+    destinationDevice = destinationKnown ? quint64(st.st_dev) : 0;
+}
+
+QString Backup::destinationGone() const
+{
+    const QString dir = QFileInfo(imagePath).absolutePath();
+    struct stat st;
+    if (!destinationKnown || ::stat(QFile::encodeName(dir).constData(), &st) != 0 || quint64(st.st_dev) != destinationDevice)
+        return QStringLiteral("%1 is gone (its file system is no longer there)").arg(dir);
+    return QString();
+}
+
+QString Backup::writeFailureReason() const
+{
+    const QString gone = destinationGone();
+    if (!gone.isEmpty())
+        return gone;
+    const QString dir = QFileInfo(imagePath).absolutePath();
+    struct statvfs vfs;
+    if (::statvfs(QFile::encodeName(dir).constData(), &vfs) == 0
+        && quint64(vfs.f_bavail) * quint64(vfs.f_frsize) < FULL_BELOW_BYTES)
+        return QStringLiteral("no space left on %1").arg(dir);
+    return QString();
+}
+
+QString Backup::lastMember(int number) const
+{
+    const ImageSet set(imagePath);
+    const QStringList files = number > 0 ? set.partitionImageFiles(number) : set.numberedPieces();
+    if (!files.isEmpty())
+        return QFileInfo(files.last()).fileName();
+    return number > 0 ? QStringLiteral("%1.p%2").arg(set.stem()).arg(number) : set.stem();
+}
+
+void Backup::reportPartitionFailure(int number)
+{
+    ShowMessage(QStringLiteral("%1 partition %2 (%3) failed").arg(title).arg(number).arg(AdjustDeviceName(devicePath, number)));
+    const QString why = writeFailureReason();
+    if (!why.isEmpty())
+        ShowMessage(QStringLiteral("Could not write %1: %2").arg(lastMember(number), why));
 }

@@ -28,7 +28,18 @@ private:
     int CompressedLinuxBackup();
     int BinaryBackup();
     bool isLinux();
-    void GenerateMd5Sums(const QString &image);
+    bool GenerateMd5Sums(const QString &image);
+    // The destination folder's file system, noted when the set begins.
+    void rememberDestination();
+    // Empty while the set's folder is still on the file system the backup began on; otherwise why
+    // it is not (a stick pulled, a share dropped: the folder's name then leads elsewhere).
+    QString destinationGone() const;
+    // Why writing to the destination failed, where it can be told: gone, or full. Empty otherwise.
+    QString writeFailureReason() const;
+    // The member of partition number (0: the drive's pieces) written last, as a file name.
+    QString lastMember(int number) const;
+    // A partition that failed: which one, and which member could not be written and why.
+    void reportPartitionFailure(int number);
     // Shows a table's listing under a heading and writes it to the debug log.
     void showListing(const QString &heading, partitionTable &shown);
 
@@ -40,6 +51,8 @@ private:
     QString drive;
     QString devicePath;
     QString listingFile;
+    quint64 destinationDevice = 0;
+    bool destinationKnown = false;
     partitionTable *table = nullptr;
     NtfsHandler ntfsHandler;
     BinaryHandler binaryHandler;

@@ -173,8 +173,10 @@ int Restore::CompressedRestore()
         result = binaryHandler.RestoreCompressedBinaryImage(imagePath, devicePath, e->sectorCount,
                                                             !set.partitionPieces(e->originalNumber).isEmpty(),
                                                             e->number, e->originalNumber);
-        if (result != 0)
+        if (result != 0) {
+            reportPartitionFailure(e->number);
             return result;
+        }
     }
     if (imageTable->BackupParitionTable(devicePath, TABLE_CHECK_FILE).isEmpty()) {
         ShowMessage(QStringLiteral("THERE IS A PROBLEM WITH THE PARTITION TABLE"));
@@ -250,8 +252,10 @@ int Restore::CompressedWindowsRestore()
         const int result = isNtfsType(e->typeName)
             ? ntfsHandler.RestoreNtfsImage(imagePath, devicePath, split, k, p)
             : binaryHandler.RestoreCompressedBinaryImage(imagePath, devicePath, e->sectorCount, split, k, p);
-        if (result != 0)
+        if (result != 0) {
+            reportPartitionFailure(k);
             return result;
+        }
         if (abortFileExists()) {
             ShowMessage(QStringLiteral("Abort Requested"), true);
             return 1000;
@@ -274,6 +278,12 @@ int Restore::CompressedWindowsRestore()
         showListing(targetTable);
     }
     return 0;
+}
+
+// The operator learns which partition of the drive is left incomplete.
+void Restore::reportPartitionFailure(int number)
+{
+    ShowMessage(QStringLiteral("%1 partition %2 (%3) failed").arg(title).arg(number).arg(AdjustDeviceName(devicePath, number)));
 }
 
 int Restore::CompressedLinuxRestore()

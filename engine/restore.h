@@ -32,6 +32,7 @@ private:
     int CompressedLinuxRestore();
     int BinaryRestore();
     void showListing(partitionTable *t);
+    void reportPartitionFailure(int number);
 
     bool isCompressed = false;
     bool deploying = false;
