@@ -367,6 +367,17 @@ private slots:
                  QString(" Test Shrink , %1, %2, 0").arg(part).arg(plan.testSizeM)})
             QVERIFY2(trace.contains(expected), qPrintable(expected + "\n--- trace:\n" + trace.join('\n')));
         QCOMPARE(trace.filter(" Test Shrink , ").size(), 1);
+        // The same lines worked out by hand for this drive: the data partition holds 24958943
+        // sectors, mkntfs's volume is 3072 bytes smaller, and the volume with its files uses 69 MB.
+        // Module 15998 MB: adjust (15998 - 69) / 2 = 7964, test size 69 + 7964 = 8033, cap
+        // 15998 - 400 = 15598; the other partitions' 34 + 34 + 204800 sectors / 1963 = 104.
+        for (const QString &expected : {
+                 QString("NtfsHandler::ShrinkNtfsImage Initial --  deviceSize=12778978816(bytes), partSize=12778975744(bytes)"),
+                 QString("NtfsHandler::ShrinkNtfsImage Initial -- inUse=69, adjust=7964, testSizeM=8033, domMax=15998"),
+                 QString("NtfsHandler::ShrinkNtfsImage Adjusted  -- inUse=69, adjust=7964, testSizeM=8033, domMax=15598, otherAlloc=104"),
+                 QString("Start trying to shrink drive, %1, 8033").arg(part),
+                 QString(" Test Shrink , %1, 8033, 0").arg(part)})
+            QVERIFY2(trace.contains(expected), qPrintable(expected + "\n--- trace:\n" + trace.join('\n')));
         QVERIFY(Sandbox::readFile("/var/log/vtl_debug.log")
                     .contains(QString("0 -- ntfsresize --force --force -s %1M '%2'").arg(plan.testSizeM).arg(part).toUtf8()));
 
@@ -374,6 +385,9 @@ private slots:
         const QPair<quint64, quint64> shrunk = extent(drive.device(), 2);
         QCOMPARE(shrunk.first, before.first);
         QCOMPARE(shrunk.second, NtfsHandler::PartitionSectors(plan.testSizeM, report.clusterSize, 512));
+        // By hand: 8033000000 bytes are 1961181 whole 4096-byte clusters, one more is 1961182,
+        // 8033001472 bytes = 15689456 sectors (a multiple of 4 already), plus 4.
+        QCOMPARE(shrunk.second, quint64(15689460));
         const quint64 volume = reportValue(part, "volume");
         QVERIFY(volume <= plan.testSizeM * 1000000 && volume + report.clusterSize > plan.testSizeM * 1000000);
         QVERIFY(volume < shrunk.second * 512);

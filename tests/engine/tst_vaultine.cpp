@@ -2,6 +2,7 @@
 // exit statuses, the single-instance protection, the debug log's run header, the status-socket
 // test mode and the delete command.
 #include "sandbox.h"
+#include "virtualdrive.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -185,18 +186,28 @@ private slots:
     void twoEnginesAtTheSameMomentOneRuns()
     {
         // ahd.sh, run just before the single-instance check, is a barrier: both engines leave it
-        // together and reach the check at the same moment. A slow sync then keeps the winner busy.
+        // together and reach the check at the same moment. The winner's sync then holds it until
+        // the loser has ended (however slow the machine), so the two runs always overlap.
         Sandbox::writeDouble("ahd.sh", "#!/bin/sh\ntouch /tmp/barrier/$$\n"
                                        "while [ $(ls /tmp/barrier | wc -l) -lt 2 ]; do sleep 0.01; done\necho loop9\n");
-        Sandbox::writeDouble("sync", "#!/bin/sh\nsleep 1\n");
+        Sandbox::writeDouble("sync", "#!/bin/sh\nwhile [ ! -e /tmp/release ]; do sleep 0.05; done\n");
         for (int round = 0; round < 3; ++round) {
             QDir("/tmp/barrier").removeRecursively();
             QDir().mkpath("/tmp/barrier");
+            QFile::remove("/tmp/release");
             QProcess a, b;
             a.start("vaultine", {"-t", "/tmp/none.bim"});
             b.start("vaultine", {"-t", "/tmp/none.bim"});
-            QVERIFY(a.waitForFinished(30000));
-            QVERIFY(b.waitForFinished(30000));
+            // One of them ends (the loser) while the other waits in sync; two winners would both
+            // wait there until the ceiling, and the exit codes below tell.
+            QElapsedTimer t;
+            t.start();
+            while (a.state() != QProcess::NotRunning && b.state() != QProcess::NotRunning && t.elapsed() < 60000)
+                if (!a.waitForFinished(50))
+                    b.waitForFinished(50);
+            Sandbox::writeFile("/tmp/release", "");
+            for (QProcess *p : {&a, &b})
+                QVERIFY(p->state() == QProcess::NotRunning || p->waitForFinished(60000));
             const QList<int> codes{a.exitCode(), b.exitCode()};
             QVERIFY2(codes.count(0) == 1 && codes.count(1) == 1,
                      qPrintable(QStringLiteral("round %1: exit codes %2 and %3").arg(round).arg(codes[0]).arg(codes[1])));
@@ -208,6 +219,9 @@ private slots:
 
     void showWorksWhileAnotherEngineRuns()
     {
+        VirtualDrive drive("show", "64M");
+        QVERIFY(drive.makeGpt({"-n", "1:2048:+16M", "-t", "1:0700"}));
+        QVERIFY(drive.setAsSystemDrive());
         QProcess other;
         other.start("sleep", {"30"});
         QVERIFY(other.waitForStarted());
@@ -216,7 +230,17 @@ private slots:
         const Sandbox::Result r = Sandbox::run("vaultine", {"-s"});
         other.kill();
         other.waitForFinished();
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho loop9\n");
+        // The show ran to its end and listed the drive, without touching the other run's pid.
+        QVERIFY2(r.started && !r.timedOut, r.err.constData());
+        QCOMPARE(r.exitCode, 0);
         QVERIFY(!r.err.contains("is running another process"));
+        QCOMPARE(QString::fromLatin1(r.out),
+                 "Device: " + drive.device() + "  Sectors: 131072  bytes: 67108864 67.1Mb \n"
+                 "Table type: GPT\n"
+                 "Device Boot  Start Sector    End Sector       Sectors    Size            Type Type info\n"
+                 "     1               2048         34815         32768  16.8Mb         MS-Data EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n"
+                 "\n");
         QCOMPARE(Sandbox::readFile("/var/log/vtl_pid"), pidLine);
     }
 
