@@ -229,9 +229,17 @@ private slots:
     void datagramsAreServedWhileWaiting()
     {
         // The first SystemUtils of the process owns the status socket; a pipeline stage that
-        // reports over it reaches the gauge while the runner waits.
+        // reports over it reaches the gauge while the runner waits. The stage stays until the
+        // kernel's queue of the socket is empty again (read by the runner), 30 s at most: a
+        // datagram read only after the stage ended fails the run's status.
         captureFd(2, [&] {
-            QCOMPARE(runScript("printf ' 33 percent completed' > /dev/udp/127.0.0.1/43850; sleep 1.5"), 0);
+            QCOMPARE(runScript("printf ' 33 percent completed' > /dev/udp/127.0.0.1/43850\n"
+                               "for i in $(seq 600); do\n"
+                               "    [ \"$(ss -u -a -n -H 'sport = :43850' | awk '{print $2}')\" = 0 ] && exit 0\n"
+                               "    sleep 0.05\n"
+                               "done\n"
+                               "exit 1"),
+                     0);
         });
         QCOMPARE(gaugeValues(), QList<int>{33});
     }
