@@ -273,10 +273,11 @@ bool DiskHandler::MountPartition(int number)
     const QString mountPoint = QStringLiteral("/mnt/hd/p%1").arg(number);
     Utils::ExecuteShellDebug(QStringLiteral("mkdir -p %1").arg(mountPoint), 60000);
     // Remove every mount stacked there: umount is quiet while it takes one off and complains
-    // once nothing is left (or cannot run at all, which gives no line).
+    // once nothing is left. The rounds are bounded, so a umount that stays quiet without
+    // unmounting anything cannot hold the console for ever.
     for (int round = 0; round < UMOUNT_ROUNDS_MAX; ++round) {
         const QStringList output = Utils::ExecuteShellDebug(QStringLiteral("umount %1").arg(mountPoint), 60000);
-        if (output.isEmpty() || !output.first().isEmpty())
+        if (!output.value(0).isEmpty())
             break;
     }
     Utils::ExecuteShellDebug(QStringLiteral("sh -c \"sync; sleep 0.05\""), 60000);
@@ -326,10 +327,12 @@ bool DiskHandler::WipeHardDrive(const QString &drive)
     Progress dialog(QStringLiteral("Zeroing blocks on /dev/"));
     dialog.setWindowTitle(QStringLiteral("Wipe Drive"));
     dialog.SetTitleLabel(QStringLiteral("Wipe Drive"));
-    const int result = Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("zblit"), args, &dialog, true);
+    // zblit reports to the status file the manager dialog shows; a failure names its reason there.
+    QFile::remove(RCV_STATUS_FILE);
+    const int result = Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("zblit"), args, &dialog, true,
+                                                                  QStringLiteral("RCV_STATUS=") + RCV_STATUS_FILE);
     dialog.close();
     if (result != 0) {
-        // zblit leaves its reason (a failed block and errno) in the status file.
         const QString reason = QString::fromLatin1(Utils::ReadFileHead(RCV_STATUS_FILE)).trimmed();
         lastError = QStringLiteral("Wiping %1 failed (zblit exit code %2)%3")
                         .arg(device).arg(result).arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);

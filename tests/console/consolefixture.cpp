@@ -143,6 +143,23 @@ bool setKernelCommandLine(const QString &line)
     return Sandbox::sh(QStringLiteral("mount --bind '%1' /proc/cmdline").arg(file)).exitCode == 0;
 }
 
+bool showAsUsbPartitions(const QStringList &partitions)
+{
+    const QString view = Sandbox::root() + "/sysview";
+    const QString devices = Sandbox::root() + "/sysdevices/pci0000:00/usb1/1-1/1-1:1.0/block";
+    QString script = QStringLiteral("umount /sys/class/block 2>/dev/null; rm -rf '%1' && mkdir -p '%1' && "
+                                    "for e in /sys/class/block/*; do ln -s \"$(readlink -f \"$e\")\" '%1'/\"${e##*/}\"; done")
+                         .arg(view);
+    for (const QString &partition : partitions) {
+        const QString name = partition.mid(partition.lastIndexOf('/') + 1);
+        const QString entry = devices + '/' + name;
+        script += QStringLiteral(" && mkdir -p '%1' && echo 1 > '%1/partition' && rm -f '%2/%3' && ln -s '%1' '%2/%3'")
+                      .arg(entry, view, name);
+    }
+    script += QStringLiteral(" && mount --bind '%1' /sys/class/block").arg(view);
+    return Sandbox::sh(script).exitCode == 0;
+}
+
 QString mainLog()
 {
     return QString::fromLatin1(Sandbox::readFile(QStringLiteral("/var/log/pxe_client.log")));

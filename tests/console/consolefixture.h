@@ -31,6 +31,10 @@ void writeStyleSheet(int points = 16);
 void writeVersion(const QString &line);
 // Replaces /proc/cmdline inside the test's mount namespace.
 bool setKernelCommandLine(const QString &line);
+// Binds a view of /sys/class/block over it in which the given partitions (/dev/loop5p1 ...)
+// belong to USB disks: their links lead through a "usb1" folder and their folders hold a
+// "partition" file, as the kernel shows a stick. Every other entry stays the real one.
+bool showAsUsbPartitions(const QStringList &partitions);
 // The console's main log, whole.
 QString mainLog();
 

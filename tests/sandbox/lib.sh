@@ -78,6 +78,8 @@ sbx_detach_all() {
         back=$(losetup -n -O BACK-FILE "$dev" 2>/dev/null)
         case "$back" in "$1"/*) ;; *) continue ;; esac
         partx -d "$dev" 2>/dev/null
+        # A read-only mark set by a test would outlive the detach and hit the next user.
+        blockdev --setrw "$dev" 2>/dev/null
         losetup -d "$dev" 2>/dev/null
     done < "$1/loops"
     return 0
