@@ -42,6 +42,39 @@ public:
     bool WipeHardDrive(const QString &drive = QString());
 
     // ---- Firmware installation (diskhandler_firmware.cpp) ----
+    // From the production server: the family of the version's leading number picks the partition
+    // and install scripts; 0 is success, any script's exit code or UnknownVersion otherwise.
+    int InstallImage(const QString &model, const QString &version);
+    int InstallVersion9(const QString &model, const QString &version);
+    int InstallVersion10(const QString &model, const QString &version);
+    int InstallVersion12(const QString &model, const QString &version);
+    int InstallVersion16(const QString &model, const QString &version);
+    int PartitionVersion10();
+    int PartitionVersion12();
+    int PartitionVersion16();
+    // From a firmware archive (a tar in the medium's firmware folder): 0 is success, -1 no path.
+    int InstallFromUsb(const QString &archive);
+    QString CheckAndExtract(const QString &archive);
+    int InstallUsbVersion16(const QString &folder);
+    int InstallUsbVersion12(const QString &folder);
+    int InstallUsbVersion10(const QString &folder);
+    int InstallUsbAddon(const QString &folder);
+    // check_firmware_fit.sh's verdict (server form), or the unpacked files against the drive: 0 fits.
+    int CheckFirmwareSize(const QString &model, const QString &version);
+    int CheckFirmwareSize(const QString &folder);
+    int CopyPackageData(const QString &folder, bool olderLayout, bool addon);
+    bool CheckAndCopy(const QString &folder, const QString &baseName, bool extract);
+    void SetModalityFile(const QString &name);
+    static QString GetModelFromUsbPath(const QString &path);
+    // The modality a model records from version 16.5 on (LYX models only); empty otherwise.
+    static QString ModalityName(const QString &model, const QString &version);
+    // A files.md5 name that stays inside its folder (relative, no ".."); empty when it would not.
+    static QString SafeRelativeName(const QString &name);
+    static QString GetMd5sum(const QString &file);
+    static QString GetFileString(const QString &file);
+    static QByteArray GetFileByteArray(const QString &file);
+    static const int UnknownVersion = -3;
+    static const int FirmwareTooLarge = -2;
 
     // ---- Image backup and restore (diskhandler_images.cpp) ----
 

@@ -1,14 +1,19 @@
 #include "pxeclient.h"
 #include "ui_pxeclient.h"
 
+#include "boottypedialog.h"
 #include "confirmationdialog.h"
 #include "constants.h"
 #include "diskhandler.h"
+#include "enablepxedialog.h"
 #include "logging.h"
 #include "managercontroldialog.h"
+#include "modelsdialog.h"
 #include "networkhandler.h"
 #include "serverhandler.h"
+#include "serveripdialog.h"
 #include "utils.h"
+#include "versionsdialog.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -282,7 +287,7 @@ void PxeClient::startAutomaticWork()
 {
     if (options.contains(QStringLiteral("auto-install")) || options.contains(QStringLiteral("auto-install-reboot"))) {
         Logging(2) << "Start Auto Firmware Install";
-        notAvailable(QStringLiteral("Auto Firmware Install"));
+        AutoInstallFirmware();
     } else if (options.contains(QStringLiteral("auto-restore")) || options.contains(QStringLiteral("auto-restore-reboot"))) {
         Logging(2) << "Start Auto Image Restore";
         notAvailable(QStringLiteral("Auto Image Restore"));
@@ -586,17 +591,89 @@ void PxeClient::on_pbUnmountUsb_clicked()
 
 // ---- rows handled by the workflows, the terminal and the test bench --------------------------
 
-void PxeClient::on_pbInstallImage_clicked() { notAvailable(ui->pbInstallImage->text()); }
+void PxeClient::on_pbInstallImage_clicked()
+{
+    // 1. The server must answer.
+    SetEnableButtons(false);
+    if (!serverHandler->VerifyServerIp(QString())) {
+        QMessageBox::critical(this, QStringLiteral("Failure"), QStringLiteral("Could not contact the PXE server"));
+        SetEnableButtons(true);
+        return;
+    }
+    // 2. and 3. Model, then version; Back returns to the models, Cancel ends it all.
+    QString model, version;
+    while (version.isEmpty()) {
+        QStringList models = serverHandler->GetModels();
+        models.sort(Qt::CaseSensitive);
+        ModelsDialog modelsDialog(models);
+        if (modelsDialog.exec() != QDialog::Accepted) {
+            SetEnableButtons(true);
+            return;
+        }
+        model = modelsDialog.selection;
+        if (model.isEmpty())
+            continue;
+        while (version.isEmpty()) {
+            VersionsDialog versionsDialog(serverHandler->GetVersions(model));
+            const bool accepted = versionsDialog.exec() == QDialog::Accepted;
+            if (!accepted && versionsDialog.selection == QLatin1String("back"))
+                break;
+            if (!accepted) {
+                SetEnableButtons(true);
+                return;
+            }
+            version = versionsDialog.selection;
+        }
+        if (version.isEmpty())
+            model.clear();
+    }
+    Logging(2) << "Version selected" << version;
+    // 4. Install and tell the result.
+    const int result = diskHandler->InstallImage(model, version);
+    Logging(2) << "Install image " << model << " " << version << " Result " << result;
+    if (result == 0)
+        QMessageBox::information(this, QStringLiteral("Success"), QStringLiteral("Firmware Installation Successful."));
+    else
+        QMessageBox::critical(this, QStringLiteral("Failure"),
+                              QStringLiteral("Firmware Installation failed  with result code %1").arg(result));
+    SetEnableButtons(true);
+}
 void PxeClient::on_pbCompressedBackup_clicked() { notAvailable(ui->pbCompressedBackup->text()); }
 void PxeClient::on_pbBinaryBackup_clicked() { notAvailable(ui->pbBinaryBackup->text()); }
 void PxeClient::on_pbRestore_clicked() { notAvailable(ui->pbRestore->text()); }
 void PxeClient::on_pbCloneImage_clicked() { notAvailable(ui->pbCloneImage->text()); }
 void PxeClient::on_pbDeployImage_clicked() { notAvailable(ui->pbDeployImage->text()); }
 void PxeClient::on_pbSysInfo_clicked() { notAvailable(ui->pbSysInfo->text()); }
-void PxeClient::on_pbInstallFromUsb_clicked() { notAvailable(ui->pbInstallFromUsb->text()); }
-void PxeClient::on_pbProdServerIP_clicked() { notAvailable(ui->pbProdServerIP->text()); }
-void PxeClient::on_pbBootType_clicked() { notAvailable(ui->pbBootType->text()); }
-void PxeClient::on_pbPxeBoot_clicked() { notAvailable(ui->pbPxeBoot->text()); }
+void PxeClient::on_pbInstallFromUsb_clicked()
+{
+    InstallFromUsb(false);
+}
+void PxeClient::on_pbProdServerIP_clicked()
+{
+    SetEnableButtons(false);
+    ServerIpDialog dialog(serverHandler->GetServerIp(false).trimmed());
+    dialog.exec();
+    const QString chosen = dialog.selectedIp.trimmed();
+    if (!chosen.isEmpty())
+        serverHandler->SetServerIp(chosen);
+    SetEnableButtons(true);
+    UpdateInfoLabels();
+}
+void PxeClient::on_pbBootType_clicked()
+{
+    SetEnableButtons(false);
+    BootTypeDialog dialog;
+    dialog.exec();
+    SetEnableButtons(true);
+}
+void PxeClient::on_pbPxeBoot_clicked()
+{
+    SetEnableButtons(false);
+    EnablePxeDialog dialog;
+    dialog.exec();
+    logger->LogMessage(QStringLiteral("Pxe Dialog Returned"));
+    SetEnableButtons(true);
+}
 void PxeClient::on_pbVaultine_clicked() { notAvailable(ui->pbVaultine->text()); }
 void PxeClient::on_pbQterm_clicked() { openTerminal(); }
 
@@ -615,8 +692,24 @@ void PxeClient::on_pbRestorePartTbl_clicked()
 
 void PxeClient::installImage_webrequest()
 {
+    // One install at a time: a request that arrives while the technician works waits its turn
+    // (the timer asks again every second while the file is there).
+    if (isBusy)
+        return;
     Logging(2) << "Web request to install image has been received";
-    // Until installing lands, the request is logged and dropped so that it is not repeated.
-    QFile::remove(MGR_INSTALL_FILE);
-    Logging(2) << "Install Image" << "not available in this build";
+    const QString server = serverHandler->GetServerIp(false);
+    Logging(2) << "Server = " << server;
+    if (!ui->lblInfo1->text().contains(server))
+        UpdateInfoLabels();
+    QFile request(MGR_INSTALL_FILE);
+    if (!request.open(QIODevice::ReadOnly))
+        return;
+    const QStringList words = QString::fromLatin1(request.read(4096)).trimmed().split(' ');
+    request.close();
+    request.remove();
+    if (words.size() < 2)
+        return;
+    Logging(2) << "Installing " << words.at(0) << " " << words.at(1);
+    const int result = diskHandler->InstallImage(words.at(0), words.at(1));
+    Logging(2) << "Install of " << words.at(0) << " " << words.at(1) << " returned" << result;
 }

@@ -41,6 +41,11 @@ public:
     QString GetUsbMountPath(bool quiet);
     QString GetCdMountPath();
 
+    // Firmware from an archive on a USB stick or CD (pxeclient_firmware.cpp): chosen by the
+    // technician, or at start-up the one archive on the stick.
+    void InstallFromUsb(bool automatic);
+    void AutoInstallFirmware();
+
     // Start options.
     bool debugMode = false;
     bool vncMode = false;

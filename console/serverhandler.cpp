@@ -7,6 +7,8 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QRegularExpression>
+#include <QUrl>
 
 ServerHandler *ServerHandler::GetInstance()
 {
@@ -37,8 +39,7 @@ QString ServerHandler::GetServerIp(bool refresh)
             const QString content = QString::fromLatin1(file.read(4096));
             Logging(2) << "server file" << content;
             const QString first = content.split('\n').value(0).trimmed();
-            QHostAddress address;
-            if (address.setAddress(first))
+            if (IsValidAddress(first))
                 serverIp = first;
         } else {
             serverIp = NetworkHandler::GetInstance()->GetPxeServerIp();
@@ -56,4 +57,45 @@ void ServerHandler::SetServerIp(const QString &address)
 bool ServerHandler::VerifyServerIp(const QString &address)
 {
     return NetworkHandler::GetInstance()->CheckServerIP(address.isEmpty() ? serverIp : address);
+}
+
+QString ServerHandler::UrlHost() const
+{
+    return serverIp.contains(':') ? QStringLiteral("[%1]").arg(serverIp) : serverIp;
+}
+
+static QStringList fetchLines(const QString &url)
+{
+    // The URL is one argument: nothing in it can become another argument or an option.
+    QStringList lines = Utils::ExecuteShell(QStringLiteral("wget"), {QStringLiteral("-q"), QStringLiteral("-O"),
+                                                                     QStringLiteral("-"), url}, 60000);
+    for (QString &line : lines)
+        line = line.trimmed();   // servers answering with CR LF line ends
+    return lines;
+}
+
+QStringList ServerHandler::GetModels()
+{
+    return fetchLines(QStringLiteral("http://%1/model.php").arg(UrlHost()));
+}
+
+QStringList ServerHandler::GetVersions(const QString &model)
+{
+    // A model name is data: percent-encoded, a blank or "&" in it stays part of the name.
+    return fetchLines(QStringLiteral("http://%1/version.php?model=%2")
+                          .arg(UrlHost(), QString::fromLatin1(QUrl::toPercentEncoding(model))));
+}
+
+bool ServerHandler::IsValidAddress(const QString &address)
+{
+    if (address.contains(':'))
+        return QHostAddress(address).protocol() == QAbstractSocket::IPv6Protocol;
+    static const QRegularExpression dotted(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    const QRegularExpressionMatch match = dotted.match(address);
+    if (!match.hasMatch())
+        return false;
+    for (int i = 1; i <= 4; ++i)
+        if (match.captured(i).toInt() > 255)
+            return false;
+    return true;
 }

@@ -67,6 +67,15 @@ public:
     // The LAN boot state through "get_pxeswitch.sh".
     static bool GetPxeSwitchEnabled();
     static bool CheckPxeStatus();
+    // Switches LAN boot through "pxeswitch -e"/"-d" in the background; SpawnedThreadFinished
+    // follows (at once with 0 when the setting already is what was asked).
+    void SpawnSetPxeSwitchEnable(bool enable);
+
+    // The boot type firmware is installed for: the UEFI marker /tmp/mkefi, else the unit's BIOS
+    // version listed in /etc/efi_models (utils_boot.cpp).
+    static void SetUefiBootType(bool uefi);
+    static bool GetCurrentBootType();
+    static void ResetBootType();
 
     // At most maxBytes of a regular file (status files may be huge, or a FIFO someone left in
     // their place: those give nothing rather than a hang).

@@ -1,0 +1,59 @@
+// Utils' boot operations: the UEFI/legacy choice for firmware installs and the firmware's LAN
+// boot switch.
+#include "utils.h"
+
+#include "logging.h"
+
+#include <QFile>
+
+static const QString UEFI_MARKER = QStringLiteral("/tmp/mkefi");
+static const QString EFI_MODELS = QStringLiteral("/etc/efi_models");
+
+void Utils::SetUefiBootType(bool uefi)
+{
+    if (!uefi) {
+        QFile::remove(UEFI_MARKER);
+        return;
+    }
+    QFile marker(UEFI_MARKER);
+    if (marker.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        marker.write("0");
+}
+
+bool Utils::GetCurrentBootType()
+{
+    if (QFile::exists(UEFI_MARKER))
+        return true;
+    const QStringList biosVersion = ExecuteShell(QStringLiteral("dmidecode -s bios-version"), 60000);
+    QFile file(EFI_MODELS);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QStringList models = QString::fromLatin1(file.readAll()).split('\n');
+    for (const QString &model : models) {
+        // A blank line names no BIOS: the file's last line end, or a unit whose dmidecode printed
+        // nothing, must not make a unit UEFI.
+        if (model.trimmed().isEmpty())
+            continue;
+        for (const QString &version : biosVersion)
+            if (version.trimmed() == model.trimmed())
+                return true;
+    }
+    return false;
+}
+
+void Utils::ResetBootType()
+{
+    SetUefiBootType(false);
+    GetCurrentBootType();
+}
+
+void Utils::SpawnSetPxeSwitchEnable(bool enable)
+{
+    if (GetPxeSwitchEnabled() == enable) {
+        spawnExitCode = 0;
+        spawnOutput.clear();
+        emit SpawnedThreadFinished(0);
+        return;
+    }
+    SpawnShell(QStringLiteral("pxeswitch"), {enable ? QStringLiteral("-e") : QStringLiteral("-d")});
+}
