@@ -77,6 +77,15 @@ public:
     static const int FirmwareTooLarge = -2;
 
     // ---- Image backup and restore (diskhandler_images.cpp) ----
+    // The imaging engine on folder/fileName under a progress dialog that its gauge output moves;
+    // the engine's exit code (0 is success). type is "bim" (compressed set) or "bin" (raw set).
+    // A backup clones (shrinks the NTFS data partition first) for Windows or when _forceClone is set;
+    // a restore deploys (reorders and expands) for Windows.
+    int Backup(const QString &type, const QString &folder, const QString &fileName, bool windows);
+    int Restore(const QString &type, const QString &folder, const QString &fileName, bool windows);
+    // The type word of an image set by its main member's name: "bim" for *.bim, else "bin".
+    static QString ImageType(const QString &fileName);
+    static const QString IMAGING_ENGINE;
 
     // parted's "Disk ...: 15.6GB" size text in bytes (1 when it is not a number).
     static qint64 ParseDriveSize(const QString &text);
