@@ -5,6 +5,7 @@
 #include "confirmationdialog.h"
 #include "constants.h"
 #include "diskhandler.h"
+#include "logindialog.h"
 #include "enablepxedialog.h"
 #include "logging.h"
 #include "managercontroldialog.h"
@@ -12,6 +13,9 @@
 #include "networkhandler.h"
 #include "serverhandler.h"
 #include "serveripdialog.h"
+#include "systeminfo.h"
+#include "terminalwidget.h"
+#include "testvtl.h"
 #include "utils.h"
 #include "versionsdialog.h"
 
@@ -21,6 +25,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QX11Info>
@@ -81,6 +86,7 @@ PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClien
     logScreenInformation();
     SetInitialFontSize(screenRect.width());
     ui->setupUi(this);
+    uiBuilt = true;
     ui->bottomSpacer->changeSize(20, vncMode ? 40 : 10, QSizePolicy::Minimum, QSizePolicy::Fixed);
     setMinimumSize(screenRect.size());
     setBaseSize(screenRect.size());
@@ -218,8 +224,26 @@ void PxeClient::UpdateFontSize(int points)
     fontSize = points;
     Utils::UpdateDefaultFontSize(points, QString());
     Utils::SetDefaultStyleSheet(this, QString());
+    alignMenuButtons();
     Logging(2) << QStringLiteral("Current font size is %1, %2 pixels, new size was %3")
                       .arg(font().pointSize()).arg(font().pixelSize()).arg(points);
+}
+
+void PxeClient::alignMenuButtons()
+{
+    // One column of buttons as wide as the widest text in the current font. The first font
+    // size is chosen before the widgets exist.
+    if (!uiBuilt)
+        return;
+    const QList<QPushButton *> buttons = ui->frmMenu->findChildren<QPushButton *>();
+    int widest = 0;
+    for (QPushButton *button : buttons) {
+        button->setMinimumWidth(0);
+        button->ensurePolished();
+        widest = qMax(widest, button->sizeHint().width());
+    }
+    for (QPushButton *button : buttons)
+        button->setMinimumWidth(widest);
 }
 
 void PxeClient::show()
@@ -290,7 +314,8 @@ void PxeClient::startAutomaticWork()
         AutoInstallFirmware();
     } else if (options.contains(QStringLiteral("auto-restore")) || options.contains(QStringLiteral("auto-restore-reboot"))) {
         Logging(2) << "Start Auto Image Restore";
-        notAvailable(QStringLiteral("Auto Image Restore"));
+        // Once the window is up, so that the technician sees the console behind the restore.
+        QTimer::singleShot(0, this, &PxeClient::AutoRestore);
     }
 }
 
@@ -638,12 +663,52 @@ void PxeClient::on_pbInstallImage_clicked()
                               QStringLiteral("Firmware Installation failed  with result code %1").arg(result));
     SetEnableButtons(true);
 }
-void PxeClient::on_pbCompressedBackup_clicked() { notAvailable(ui->pbCompressedBackup->text()); }
-void PxeClient::on_pbBinaryBackup_clicked() { notAvailable(ui->pbBinaryBackup->text()); }
-void PxeClient::on_pbRestore_clicked() { notAvailable(ui->pbRestore->text()); }
-void PxeClient::on_pbCloneImage_clicked() { notAvailable(ui->pbCloneImage->text()); }
-void PxeClient::on_pbDeployImage_clicked() { notAvailable(ui->pbDeployImage->text()); }
-void PxeClient::on_pbSysInfo_clicked() { notAvailable(ui->pbSysInfo->text()); }
+void PxeClient::on_pbCompressedBackup_clicked()
+{
+    HandleBackupRestore(false, true, false);
+    SetEnableButtons(true);
+}
+
+void PxeClient::on_pbBinaryBackup_clicked()
+{
+    SetEnableButtons(false);
+    const QMessageBox::StandardButton answer = QMessageBox::warning(
+        this, ui->pbBinaryBackup->text(),
+        QStringLiteral("Binary Backup has been deprecated and should NOT be used.\nPress YES to continue to create a binary backup"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        HandleBackupRestore(false, false, false);
+    SetEnableButtons(true);
+}
+
+void PxeClient::on_pbRestore_clicked()
+{
+    HandleBackupRestore(true, false, false);
+    SetEnableButtons(true);
+}
+
+void PxeClient::on_pbCloneImage_clicked()
+{
+    HandleBackupRestore(false, true, true);
+    SetEnableButtons(true);
+}
+
+void PxeClient::on_pbDeployImage_clicked()
+{
+    HandleBackupRestore(true, false, true);
+    SetEnableButtons(true);
+}
+
+void PxeClient::on_pbSysInfo_clicked()
+{
+    SetEnableButtons(false);
+    SystemInfo info;
+    info.setMaximumHeight(screenRect.height());
+    info.setMaximumWidth(screenRect.width());
+    auxiliaryWindows << &info;
+    info.exec();
+    SetEnableButtons(true);
+}
 void PxeClient::on_pbInstallFromUsb_clicked()
 {
     InstallFromUsb(false);
@@ -674,12 +739,41 @@ void PxeClient::on_pbPxeBoot_clicked()
     logger->LogMessage(QStringLiteral("Pxe Dialog Returned"));
     SetEnableButtons(true);
 }
-void PxeClient::on_pbVaultine_clicked() { notAvailable(ui->pbVaultine->text()); }
+void PxeClient::on_pbVaultine_clicked()
+{
+    // Close only hides a bench; a new opening builds a new one, so the idle hidden ones go.
+    for (const QPointer<QWidget> &window : qAsConst(auxiliaryWindows)) {
+        auto *old = qobject_cast<TestVtl *>(window.data());
+        if (old && !old->isVisible() && !old->busy)
+            old->deleteLater();
+    }
+    auto *bench = new TestVtl();
+    bench->setGeometry(clientRect);
+    bench->show();
+    auxiliaryWindows << bench;
+}
 void PxeClient::on_pbQterm_clicked() { openTerminal(); }
 
 void PxeClient::openTerminal()
 {
-    notAvailable(ui->pbQterm->text());
+    SetEnableButtons(false);
+    Logging(2) << "runQterminal";
+    LoginDialog login(nullptr);
+    auxiliaryWindows << &login;
+    if (login.exec() == QDialog::Accepted && LoginDialog::IsServicePassword(login.password)) {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QPointer<TerminalWidget> terminal = new TerminalWidget(nullptr);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        terminal->setGeometry(clientRect);
+        auxiliaryWindows << terminal.data();
+        terminal->exec();
+        // A shell still running goes with its terminal.
+        if (terminal)
+            terminal->deleteLater();
+    }
+    SetEnableButtons(true);
 }
 
 void PxeClient::on_pbRestorePartTbl_clicked()

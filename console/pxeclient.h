@@ -117,14 +117,23 @@ private:
     void startAutomaticWork();
     void openTerminal();
     void notAvailable(const QString &row);
+    void alignMenuButtons();
     bool serviceModifiers(const class QKeyEvent *key) const;
     void debugKey(int key);
+    // Backup and restore rows, and the automatic restore at start-up (pxeclient_images.cpp).
+    void HandleBackupRestore(bool restore, bool compressed, bool windows);
+    void BackupImageTo(const QString &mountPath, bool compressed, bool windows);
+    void RestoreImageFrom(const QString &mountPath, bool windows);
+    QString GetNetworkMountInformation();
+    void ShowBackupRestorePrompt(const QString &word, int code);
+    void AutoRestore();
 
     QScreen *screen = nullptr;
     Logging *logger = nullptr;
     DiskHandler *diskHandler = nullptr;
     ServerHandler *serverHandler = nullptr;
     bool inTimer = false;
+    bool uiBuilt = false;
     bool extraInfoShown = false;
     QList<QPointer<QWidget>> auxiliaryWindows;
 };

@@ -49,8 +49,11 @@ Utils::Utils() : spawnProcess(new QProcess(this))
 QStringList Utils::toLines(const QByteArray &output)
 {
     const int zero = output.indexOf('\0');
-    const QByteArray text = zero < 0 ? output : output.left(zero);
-    return QString::fromLatin1(text).trimmed().split('\n');
+    const QString text = QString::fromLatin1(zero < 0 ? output : output.left(zero)).trimmed();
+    // Callers test the result for emptiness: a command that printed nothing gives no lines.
+    if (text.isEmpty())
+        return QStringList();
+    return text.split('\n');
 }
 
 bool Utils::waitKeepingEventsServed(QProcess &process, int timeoutMs)
@@ -68,10 +71,12 @@ bool Utils::waitKeepingEventsServed(QProcess &process, int timeoutMs)
     return true;
 }
 
-QStringList Utils::runBlocking(QProcess &process, int timeoutMs, bool merged)
+QStringList Utils::runBlocking(const QString &program, const QStringList &args, int timeoutMs, bool merged)
 {
+    QProcess process;
     if (merged)
         process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
     if (!process.waitForStarted(START_WAIT_MS))
         return QStringList();
     process.closeWriteChannel();
@@ -88,18 +93,13 @@ QStringList Utils::ExecuteShell(const QString &commandLine, int timeoutMs)
     if (words.isEmpty())
         return QStringList();
     const QString program = words.takeFirst();
-    LogMsg(commandLine + "\n");
-    QProcess process;
-    process.start(program, words);
-    return runBlocking(process, timeoutMs, false);
+    return ExecuteShell(program, words, timeoutMs);
 }
 
 QStringList Utils::ExecuteShell(const QString &program, const QStringList &args, int timeoutMs)
 {
-    LogMsg(program + ' ' + args.join(' ') + "\n");
-    QProcess process;
-    process.start(program, args);
-    return runBlocking(process, timeoutMs, false);
+    LogMsg((QStringList(program) + args).join(' ') + "\n");
+    return runBlocking(program, args, timeoutMs, false);
 }
 
 QStringList Utils::ExecuteShellDebug(const QString &commandLine, int timeoutMs)
@@ -108,21 +108,14 @@ QStringList Utils::ExecuteShellDebug(const QString &commandLine, int timeoutMs)
     if (words.isEmpty())
         return QStringList();
     const QString program = words.takeFirst();
-    LogMsg(commandLine + "\n");
-    QProcess process;
-    process.start(program, words);
-    const QStringList lines = runBlocking(process, timeoutMs, true);
-    LogMsg(commandLine + " out:\n" + lines.join('\n') + "\n");
-    return lines;
+    return ExecuteShellDebug(program, words, timeoutMs);
 }
 
 QStringList Utils::ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs)
 {
-    const QString commandLine = program + ' ' + args.join(' ');
+    const QString commandLine = (QStringList(program) + args).join(' ');
     LogMsg(commandLine + "\n");
-    QProcess process;
-    process.start(program, args);
-    const QStringList lines = runBlocking(process, timeoutMs, true);
+    const QStringList lines = runBlocking(program, args, timeoutMs, true);
     LogMsg(commandLine + " out:\n" + lines.join('\n') + "\n");
     return lines;
 }
@@ -138,7 +131,14 @@ QStringList Utils::ExecutePipedShell(const QString &first, const QString &second
     source.setStandardOutputProcess(&sink);
     source.start(firstWords.takeFirst(), firstWords);
     sink.start(secondWords.takeFirst(), secondWords);
-    const QStringList lines = runBlocking(sink, timeoutMs, false);
+    QStringList lines;
+    if (sink.waitForStarted(START_WAIT_MS)) {
+        if (!waitKeepingEventsServed(sink, timeoutMs)) {
+            sink.kill();
+            sink.waitForFinished(1000);
+        }
+        lines = toLines(sink.readAllStandardOutput());
+    }
     if (source.state() != QProcess::NotRunning) {
         source.kill();
         source.waitForFinished(1000);
@@ -206,12 +206,8 @@ int Utils::ExecuteProgressShell(const QString &program, const QStringList &args,
         loop.exec();
 
     // Lines still without their line end when the command ended are lines all the same.
-    if (!pendingOutputText.isEmpty())
-        ProcessLine(pendingOutputText);
-    if (!pendingErrorText.isEmpty())
-        ProcessLine(pendingErrorText);
-    pendingOutputText.clear();
-    pendingErrorText.clear();
+    takeLines(pendingOutputText, "\n", "stdout: ");
+    takeLines(pendingErrorText, "\n", "stdErr: ");
     process.disconnect(this);
     progressProcess = nullptr;
     progressDialog = nullptr;
@@ -241,6 +237,10 @@ void Utils::takeLines(QString &pending, const QByteArray &chunk, const char *pre
 {
     const int zero = chunk.indexOf('\0');
     pending += QString::fromLatin1(zero < 0 ? chunk : chunk.left(zero));
+    if (pending.isEmpty() || pending == QLatin1String("\n")) {
+        pending.clear();
+        return;
+    }
     QStringList pieces = pending.split('\n');
     // The last piece has no line end yet: keep it until the rest arrives.
     pending = pieces.takeLast();
@@ -359,6 +359,19 @@ void Utils::onSpawnError(QProcess::ProcessError error)
     spawnOutput = spawnProcess->errorString();
     Logging(2) << "Utils::SpawnShell could not start" << spawnProcess->program() << spawnOutput;
     emit SpawnedThreadFinished(spawnExitCode);
+}
+
+// ---- watched runs ----------------------------------------------------------------------------
+
+QProcess *Utils::CreateWatchedProcess(QObject *owner)
+{
+    return new QProcess(owner);
+}
+
+void Utils::StartWatchedProcess(QProcess *process, const QString &program, const QStringList &args)
+{
+    LogMsg(program + ' ' + args.join(' ') + "\n");
+    process->start(program, args, QIODevice::ReadWrite);
 }
 
 // ---- busy marker, side logs, start-up helpers ------------------------------------------------

@@ -27,8 +27,9 @@ public:
     static Utils *GetInstance();
 
     // Blocking runs: the standard output (debug forms: merged with standard error, and copied to
-    // the side log) trimmed and split at line ends. A command that cannot start gives an empty
-    // list; one still running at the limit is killed and gives what it printed so far.
+    // the side log) trimmed and split at line ends. A command that printed nothing or cannot
+    // start gives an empty list; one still running at the limit is killed and gives what it
+    // printed so far.
     static QStringList ExecuteShell(const QString &commandLine, int timeoutMs = 60000);
     static QStringList ExecuteShell(const QString &program, const QStringList &args, int timeoutMs = 60000);
     static QStringList ExecuteShellDebug(const QString &commandLine, int timeoutMs = 60000);
@@ -50,6 +51,12 @@ public:
     void SpawnShell(const QString &program, const QStringList &args);
     int spawnExitCode = -1;
     QString spawnOutput;
+
+    // A command its owner follows through the process's own notifications while it runs (output
+    // as it arrives, start, error, finish): the test bench's engine runs. The process belongs to
+    // owner and runs one command after another; each start is recorded in the side log here.
+    static QProcess *CreateWatchedProcess(QObject *owner);
+    static void StartWatchedProcess(QProcess *process, const QString &program, const QStringList &args);
 
     // The busy marker RCV_PID: the console's process id while it installs firmware.
     static void setBusyFlag();
@@ -104,7 +111,7 @@ private slots:
 
 private:
     Utils();
-    static QStringList runBlocking(QProcess &process, int timeoutMs, bool merged);
+    static QStringList runBlocking(const QString &program, const QStringList &args, int timeoutMs, bool merged);
     static QStringList toLines(const QByteArray &output);
     static bool waitKeepingEventsServed(QProcess &process, int timeoutMs);
     void takeLines(QString &pending, const QByteArray &chunk, const char *prefix);

@@ -1,5 +1,6 @@
 #include "consolefixture.h"
 
+#include "dialogdriver.h"
 #include "sandbox.h"
 
 #include <QAbstractButton>
@@ -40,85 +41,46 @@ static QString visibleText(QWidget *dialog)
     return texts.join('\n');
 }
 
-static void answer(QWidget *dialog, bool accept, Answer *result)
+// Accepts or rejects a dialog as its buttons would, after noting what it said.
+static DialogDriver::Step answer(bool accept, Answer *result)
 {
-    result->seen = true;
-    result->title = dialog->windowTitle();
-    result->text = visibleText(dialog);
-    if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-        QAbstractButton *button = nullptr;
-        for (QAbstractButton *candidate : box->buttons()) {
-            const QMessageBox::ButtonRole role = box->buttonRole(candidate);
-            if (accept ? (role == QMessageBox::AcceptRole || role == QMessageBox::YesRole)
-                       : (role == QMessageBox::RejectRole || role == QMessageBox::NoRole))
-                button = candidate;
+    return [accept, result](QWidget *dialog) {
+        result->seen = true;
+        result->title = dialog->windowTitle();
+        result->text = visibleText(dialog);
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        if (box) {
+            for (QAbstractButton *button : box->buttons()) {
+                const QMessageBox::ButtonRole role = box->buttonRole(button);
+                if (accept ? (role == QMessageBox::AcceptRole || role == QMessageBox::YesRole)
+                           : (role == QMessageBox::RejectRole || role == QMessageBox::NoRole)) {
+                    button->click();
+                    return;
+                }
+            }
         }
-        if (button)
-            button->click();
-        else
-            box->done(accept ? QMessageBox::Ok : QMessageBox::Cancel);
-        return;
-    }
-    if (auto *plain = qobject_cast<QDialog *>(dialog)) {
-        if (accept)
-            plain->accept();
-        else
-            plain->reject();
-    }
-}
-
-Answer *answerNextDialog(bool accept, int timeoutMs)
-{
-    auto *result = new Answer;
-    auto *poll = new QTimer;
-    auto *clock = new QElapsedTimer;
-    clock->start();
-    QObject::connect(poll, &QTimer::timeout, [=]() {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
-            poll->stop();
-            answer(modal, accept, result);
-            poll->deleteLater();
-            delete clock;
-        } else if (clock->elapsed() > timeoutMs) {
-            poll->stop();
-            poll->deleteLater();
-            delete clock;
-        }
-    });
-    poll->start(50);
-    return result;
+        if (auto *plain = qobject_cast<QDialog *>(dialog))
+            accept ? plain->accept() : plain->reject();
+    };
 }
 
 QList<Answer *> answerDialogs(const QList<bool> &accepts, int timeoutMs)
 {
     QList<Answer *> results;
-    for (int i = 0; i < accepts.size(); ++i)
+    QList<DialogDriver::Step> steps;
+    for (bool accept : accepts) {
         results << new Answer;
-    auto *poll = new QTimer;
-    auto *next = new int(0);
-    auto *lastDialog = new QPointer<QWidget>();
-    auto *clock = new QElapsedTimer;
-    clock->start();
-    QObject::connect(poll, &QTimer::timeout, [=]() {
-        QWidget *modal = QApplication::activeModalWidget();
-        // A dialog already answered may still be on its way out.
-        if (modal && modal->isVisible() && modal != lastDialog->data()) {
-            *lastDialog = modal;
-            answer(modal, accepts.at(*next), results.at(*next));
-            ++*next;
-            clock->restart();
-        }
-        if (*next >= accepts.size() || clock->elapsed() > timeoutMs) {
-            poll->stop();
-            poll->deleteLater();
-            delete next;
-            delete lastDialog;
-            delete clock;
-        }
-    });
-    poll->start(50);
+        steps << answer(accept, results.last());
+    }
+    // The driver outlives the call: it acts while the code under test waits in exec().
+    auto *driver = new DialogDriver(steps, timeoutMs);
+    QTimer::singleShot(timeoutMs + 1000, driver, &QObject::deleteLater);
     return results;
+}
+
+Answer *answerNextDialog(bool accept, int timeoutMs)
+{
+    return answerDialogs({accept}, timeoutMs).first();
 }
 
 void writeStyleSheet(int points)
@@ -145,19 +107,7 @@ bool setKernelCommandLine(const QString &line)
 
 bool showAsUsbPartitions(const QStringList &partitions)
 {
-    const QString view = Sandbox::root() + "/sysview";
-    const QString devices = Sandbox::root() + "/sysdevices/pci0000:00/usb1/1-1/1-1:1.0/block";
-    QString script = QStringLiteral("umount /sys/class/block 2>/dev/null; rm -rf '%1' && mkdir -p '%1' && "
-                                    "for e in /sys/class/block/*; do ln -s \"$(readlink -f \"$e\")\" '%1'/\"${e##*/}\"; done")
-                         .arg(view);
-    for (const QString &partition : partitions) {
-        const QString name = partition.mid(partition.lastIndexOf('/') + 1);
-        const QString entry = devices + '/' + name;
-        script += QStringLiteral(" && mkdir -p '%1' && echo 1 > '%1/partition' && rm -f '%2/%3' && ln -s '%1' '%2/%3'")
-                      .arg(entry, view, name);
-    }
-    script += QStringLiteral(" && mount --bind '%1' /sys/class/block").arg(view);
-    return Sandbox::sh(script).exitCode == 0;
+    return Sandbox::sh(QStringLiteral("sbx_usb_view ") + partitions.join(' ')).exitCode == 0;
 }
 
 QString mainLog()

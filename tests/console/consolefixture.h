@@ -31,9 +31,8 @@ void writeStyleSheet(int points = 16);
 void writeVersion(const QString &line);
 // Replaces /proc/cmdline inside the test's mount namespace.
 bool setKernelCommandLine(const QString &line);
-// Binds a view of /sys/class/block over it in which the given partitions (/dev/loop5p1 ...)
-// belong to USB disks: their links lead through a "usb1" folder and their folders hold a
-// "partition" file, as the kernel shows a stick. Every other entry stays the real one.
+// Shows the given partitions (/dev/loop5p1 ...) to the console as partitions of USB sticks
+// (sbx_usb_view: a /sys/class/block view bound over the real one).
 bool showAsUsbPartitions(const QStringList &partitions);
 // The console's main log, whole.
 QString mainLog();

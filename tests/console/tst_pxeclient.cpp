@@ -19,9 +19,11 @@
 #include "managercontroldialog.h"
 #include "pxeclient.h"
 #include "sandbox.h"
+#include "serverhandler.h"
 #include "ui_managercontroldialog.h"
 #include "ui_pxeclient.h"
 #include "utils.h"
+#include "virtualdrive.h"
 
 using namespace ConsoleFixture;
 
@@ -341,6 +343,27 @@ private slots:
         window.reset(newWindow());
         QCOMPARE(window->ui->pbExit->text(), QStringLiteral("Exit"));
         QVERIFY(window->exitClosesApp);
+    }
+
+    // The window a technician sees on a production unit with its system drive; with
+    // BRENLOW_SCREENSHOTS set (scripts/screenshots) its picture is saved there.
+    void productionWindowWithADrive()
+    {
+        VirtualDrive unit("unit", "64M");
+        QVERIFY(unit.makeGpt({"-n", "1:2048:0"}));
+        QVERIFY(unit.setAsSystemDrive());
+        writeVersion("Brenlow Service production v5.12.0100.0042");
+        // The server address is kept once found; the technician set this one.
+        ServerHandler::GetInstance()->SetServerIp("192.168.10.7");
+        QScopedPointer<PxeClient> window(newWindow());
+        QCOMPARE(window->ui->lblInfo2->text(), QStringLiteral("Active Drive: ") + unit.device());
+        QCOMPARE(window->ui->lblInfo1->text(), QStringLiteral("PXE IP: 192.168.10.7"));
+        const QString folder = qEnvironmentVariable("BRENLOW_SCREENSHOTS");
+        if (!folder.isEmpty()) {
+            QTest::qWait(500);
+            QVERIFY(window->grab().save(folder + "/console-main.png", "PNG"));
+        }
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\nexit 0\n");
     }
 
     // The program on a real X server: 1280 x 1024 at 96 dpi is 271 mm high (20 points), at 130

@@ -2,6 +2,7 @@
 // with the real sgdisk, sfdisk, ntfsclone, ntfsresize, gzip, split, tar and xblit. Oracles are
 // the tools themselves: sgdisk -p / sfdisk -d for tables, md5 of partitions, files on NTFS
 // volumes mounted with ntfs-3g, ntfsfix -n.
+#include "enginerun.h"
 #include "sandbox.h"
 #include "virtualdrive.h"
 
@@ -20,18 +21,9 @@ namespace {
 
 const QString SET_DIR = QStringLiteral("/mnt/usb");
 
-QString sh(const QString &command, int *status = nullptr)
-{
-    const Sandbox::Result r = Sandbox::sh(command, 600000);
-    if (status)
-        *status = r.exitCode;
-    return QString::fromLocal8Bit(r.out);
-}
-
-QString md5Of(const QString &path)
-{
-    return sh("md5sum < '" + path + "' | cut -d' ' -f1").trimmed();
-}
+using enginerun::EngineRun;
+using enginerun::md5Of;
+using enginerun::sh;
 
 // sgdisk -p without the first line (it names the device) and the disk identifier.
 QString gptListing(const QString &device)
@@ -75,29 +67,6 @@ QMap<QString, QString> fileHashes(const QString &dir)
     return hashes;
 }
 
-struct EngineRun {
-    int status = -1;
-    QString out;
-    QString err;
-    // What to print when the status is not the one expected: the end of the engine's messages
-    // and of its debug log.
-    QByteArray why() const
-    {
-        const QStringList log = QString::fromLocal8Bit(Sandbox::readFile("/var/log/vtl_debug.log")).split('\n');
-        return QString("status %1\n--- out:\n%2\n--- debug log:\n%3")
-            .arg(status)
-            .arg(out.right(3000), log.mid(qMax(0, log.size() - 60)).join('\n'))
-            .toLocal8Bit();
-    }
-};
-
-// The engine's status compared with the expected code's low 8 bits, with its output on failure.
-#define QCOMPARE_STATUS(run, code)                              \
-    do {                                                        \
-        if ((run).status != ((code) & 255))                     \
-            qWarning("%s", (run).why().constData());            \
-        QCOMPARE((run).status, (code) & 255);                   \
-    } while (0)
 // One engine run on drive that must end with code: QVERIFY_ENGINE(0, drive, "-b", "bim", name).
 #define QVERIFY_ENGINE(code, drive, ...)                                  \
     do {                                                                  \
@@ -113,12 +82,7 @@ class TstBackupRestore : public QObject
 
     EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
     {
-        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho " + drive.mid(5) + "\n");
-        const Sandbox::Result r = Sandbox::run("vaultine", args, QByteArray(), QStringList{"GUI_TYPE=Q", "-HDD"} + env, 900000);
-        EngineRun run{r.exitCode, QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err)};
-        if (r.timedOut)
-            qWarning("vaultine %s timed out", qPrintable(args.join(' ')));
-        return run;
+        return enginerun::runEngine(args, drive, env, 900000);
     }
 
     // A Windows-style GPT drive: EFI (FAT), MS-Reserved, NTFS data with files, MS-Recovery.

@@ -4,6 +4,7 @@
 // unmount, the failing drive a loop device over a file served by readfault (a small FUSE server
 // that fails reads in a byte range). Every case must end in an error code and FAILED, never in a
 // checksum list or "succeeded", and must leave the drive it did not mean to write as it was.
+#include "enginerun.h"
 #include "sandbox.h"
 #include "virtualdrive.h"
 
@@ -19,39 +20,9 @@ namespace {
 
 const QString SET_DIR = QStringLiteral("/mnt/usb");
 
-QString sh(const QString &command, int *status = nullptr)
-{
-    const Sandbox::Result r = Sandbox::sh(command, 600000);
-    if (status)
-        *status = r.exitCode;
-    return QString::fromLocal8Bit(r.out);
-}
-
-QString md5Of(const QString &path)
-{
-    return sh("md5sum < '" + path + "' | cut -d' ' -f1").trimmed();
-}
-
-struct EngineRun {
-    int status = -1;
-    bool timedOut = false;
-    QString out;
-    QByteArray why() const
-    {
-        return QString("status %1%2\n--- out:\n%3\n--- debug log:\n%4")
-            .arg(status)
-            .arg(timedOut ? " (timed out)" : "")
-            .arg(out.right(3000), QString::fromLocal8Bit(Sandbox::readFile("/var/log/vtl_debug.log").right(3000)))
-            .toLocal8Bit();
-    }
-};
-
-#define QCOMPARE_STATUS(run, code)                      \
-    do {                                                \
-        if ((run).status != ((code) & 255))             \
-            qWarning("%s", (run).why().constData());    \
-        QCOMPARE((run).status, (code) & 255);           \
-    } while (0)
+using enginerun::EngineRun;
+using enginerun::md5Of;
+using enginerun::sh;
 
 // What every failed run leaves for the console and the manager.
 #define QVERIFY_FAILED_RUN(run)                                                              \
@@ -62,9 +33,7 @@ struct EngineRun {
 
 EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
 {
-    Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho " + drive.mid(5) + "\n");
-    const Sandbox::Result r = Sandbox::run("vaultine", args, QByteArray(), QStringList{"GUI_TYPE=Q", "-HDD"} + env, 300000);
-    return EngineRun{r.exitCode, r.timedOut, QString::fromLocal8Bit(r.out)};
+    return enginerun::runEngine(args, drive, env, 300000);
 }
 
 // A destination file system of the given size on /mnt/usb, like a stick the console mounted.

@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include "firmware.h"
+#include "privatexserver.h"
 #include "fixtures.h"
 #include "pxeswitchwindow.h"
 #include "ui_pxeswitchwindow.h"
@@ -199,26 +200,7 @@ private slots:
 // The window needs a real X server: one is started here, private to the sandbox's /tmp.
 int main(int argc, char *argv[])
 {
-    QProcess xvfb;
-    if (Sandbox::active()) {
-        xvfb.start("Xvfb", {":57", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        xvfb.waitForStarted();
-        for (int i = 0; i < 100 && !QFile::exists("/tmp/.X11-unix/X57"); ++i)
-            QThread::msleep(100);
-        qputenv("DISPLAY", ":57");
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
-    int rc;
-    {
-        QApplication app(argc, argv);
-        TestPxeSwitchWindow test;
-        rc = QTest::qExec(&test, argc, argv);
-    }
-    if (xvfb.state() == QProcess::Running) {
-        xvfb.terminate();
-        xvfb.waitForFinished(5000);
-    }
-    return rc;
+    return runOnPrivateXServer<TestPxeSwitchWindow>(argc, argv, ":57");
 }
 
 #include "tst_pxeswitchwindow.moc"

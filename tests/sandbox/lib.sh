@@ -60,6 +60,25 @@ sbx_ahd() {
     printf '#!/bin/sh\necho %s\n' "${1#/dev/}" | sbx_double ahd.sh
 }
 
+# sbx_usb_view PARTITION...: binds a view of /sys/class/block over it in which the given
+# partitions (/dev/loop5p1 ...) belong to USB disks: their links lead through a "usb1" folder and
+# their folders hold a "partition" file, as the kernel shows a stick. Other entries stay real.
+sbx_usb_view() {
+    local view="$BRENLOW_SANDBOX/sysview" devices="$BRENLOW_SANDBOX/sysdevices/pci0000:00/usb1/1-1/1-1:1.0/block"
+    local e part name
+    umount /sys/class/block 2>/dev/null || true
+    rm -rf "$view" && mkdir -p "$view" || return 1
+    for e in /sys/class/block/*; do
+        ln -s "$(readlink -f "$e")" "$view/${e##*/}" || return 1
+    done
+    for part in "$@"; do
+        name=${part##*/}
+        mkdir -p "$devices/$name" && echo 1 > "$devices/$name/partition" || return 1
+        rm -f "$view/$name" && ln -s "$devices/$name" "$view/$name" || return 1
+    done
+    mount --bind "$view" /sys/class/block
+}
+
 # sbx_bind DOUBLE TARGET: put DOUBLE over a fixed absolute path (/usr/sbin/dmidecode ...). Targets
 # under /etc or /opt may be missing: those folders are overlays, so the target is created there.
 sbx_bind() {

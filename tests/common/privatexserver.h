@@ -1,5 +1,5 @@
 #pragma once
-// The console's window tests run on a real X server (the xcb platform, as on a unit): Xvfb on a
+// Window tests run on a real X server (the xcb platform, as on a unit): Xvfb on a
 // display of their own, started inside the sandbox before the application object exists and
 // ended after it. Outside the sandbox the test runs as it is (and its cases refuse to run).
 
