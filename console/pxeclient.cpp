@@ -364,13 +364,6 @@ void PxeClient::UpdateInfoLabels()
         ui->lblInfo2->setText(drive);
 }
 
-void PxeClient::notAvailable(const QString &row)
-{
-    Logging(2) << row << "not available in this build";
-    QMessageBox::information(this, row, QStringLiteral("not available in this build"));
-    SetEnableButtons(true);
-}
-
 // ---- timer -----------------------------------------------------------------------------------
 
 void PxeClient::onTimerTimeout()
@@ -778,9 +771,13 @@ void PxeClient::openTerminal()
 
 void PxeClient::on_pbRestorePartTbl_clicked()
 {
-    // A hidden row that only exercises the progress dialog.
+    // A hidden row that only exercises the progress dialog: a title, a message and the bar.
     SetEnableButtons(false);
-    Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("sh -c exit"), nullptr, true);
+    Utils::GetInstance()->ExecuteProgressShell(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("echo 'TTT Progress test'; for i in 0 25 50 75 100; do echo \"XXX Step $i\"; "
+                                              "echo $i; sleep 0.3; done")},
+        nullptr, true);
     SetEnableButtons(true);
 }
 

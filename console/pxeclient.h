@@ -116,7 +116,6 @@ private:
     void chooseExitButton();
     void startAutomaticWork();
     void openTerminal();
-    void notAvailable(const QString &row);
     void alignMenuButtons();
     bool serviceModifiers(const class QKeyEvent *key) const;
     void debugKey(int key);
