@@ -3,6 +3,7 @@
 // restores the other way. The real vaultine on loop drives; "a machine without pigz" is a PATH
 // built from /usr/bin and /usr/sbin without pigz. Small recorders in front of the real tools note
 // which one ran and hand everything over to it.
+#include "enginerun.h"
 #include "sandbox.h"
 #include "virtualdrive.h"
 
@@ -16,15 +17,8 @@ namespace {
 const QString SET_DIR = QStringLiteral("/mnt/usb");
 const QString CALLS = QStringLiteral("/tmp/compressor-calls");
 
-QString sh(const QString &command)
-{
-    return QString::fromLocal8Bit(Sandbox::sh(command, 600000).out);
-}
-
-QString md5Of(const QString &path)
-{
-    return sh("md5sum < '" + path + "' | cut -d' ' -f1").trimmed();
-}
+using enginerun::md5Of;
+using enginerun::sh;
 
 // md5sum lines of every file on the NTFS partition, in name order.
 QString ntfsFiles(VirtualDrive &d, int n)
