@@ -403,9 +403,12 @@ private slots:
         QVERIFY(waitFor([&] { return vncLog().contains("Start Timer") && QFile::exists("/tmp/vnc-pxe"); }, 30000));
         QVERIFY(vncLog().contains("Setting font size to  12 \n"));   // the remote view: by width only
         const QString xdotool = "DISPLAY=" + display + " xdotool ";
+        // There is no window manager: the keyboard follows the pointer, so it goes over the window.
+        QCOMPARE(Sandbox::sh("DISPLAY=" + display + " timeout 20 xdotool search --sync --onlyvisible --name '^Brenlow$'").exitCode, 0);
         QCOMPARE(Sandbox::sh(xdotool + "mousemove 400 300 sleep 0.3 key ctrl+alt+Delete").exitCode, 0);
         QVERIFY(waitFor([&] { return vncLog().contains("Ctrl+ALT+Delete"); }, 10000));
-        QTest::qWait(1500);   // the timer opens the question
+        // The timer opens the question; Return answers it once it is there.
+        QCOMPARE(Sandbox::sh("DISPLAY=" + display + " timeout 20 xdotool search --sync --name '^Confirmation$'").exitCode, 0);
         QCOMPARE(Sandbox::sh(xdotool + "key Return").exitCode, 0);
         QVERIFY(console.waitForFinished(20000));
         QCOMPARE(console.exitCode(), 0);
