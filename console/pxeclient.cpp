@@ -529,6 +529,13 @@ void PxeClient::RebootUnit()
     Utils::ExecuteShell(QStringLiteral("reboot"), 60000);
 }
 
+void PxeClient::keepAuxiliary(QWidget *window)
+{
+    // Windows already gone leave empty entries behind; the list holds the open ones only.
+    auxiliaryWindows.removeAll(QPointer<QWidget>());
+    auxiliaryWindows << window;
+}
+
 void PxeClient::Cleanup()
 {
     timer->stop();
@@ -698,7 +705,7 @@ void PxeClient::on_pbSysInfo_clicked()
     SystemInfo info;
     info.setMaximumHeight(screenRect.height());
     info.setMaximumWidth(screenRect.width());
-    auxiliaryWindows << &info;
+    keepAuxiliary(&info);
     info.exec();
     SetEnableButtons(true);
 }
@@ -743,7 +750,7 @@ void PxeClient::on_pbVaultine_clicked()
     auto *bench = new TestVtl();
     bench->setGeometry(clientRect);
     bench->show();
-    auxiliaryWindows << bench;
+    keepAuxiliary(bench);
 }
 void PxeClient::on_pbQterm_clicked() { openTerminal(); }
 
@@ -752,7 +759,7 @@ void PxeClient::openTerminal()
     SetEnableButtons(false);
     Logging(2) << "runQterminal";
     LoginDialog login(nullptr);
-    auxiliaryWindows << &login;
+    keepAuxiliary(&login);
     if (login.exec() == QDialog::Accepted && LoginDialog::IsServicePassword(login.password)) {
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
@@ -760,7 +767,7 @@ void PxeClient::openTerminal()
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         terminal->setGeometry(clientRect);
-        auxiliaryWindows << terminal.data();
+        keepAuxiliary(terminal.data());
         terminal->exec();
         // A shell still running goes with its terminal.
         if (terminal)

@@ -117,6 +117,8 @@ private:
     void startAutomaticWork();
     void openTerminal();
     void alignMenuButtons();
+    // Windows Cleanup closes when the console ends.
+    void keepAuxiliary(QWidget *window);
     bool serviceModifiers(const class QKeyEvent *key) const;
     void debugKey(int key);
     // Backup and restore rows, and the automatic restore at start-up (pxeclient_images.cpp).
