@@ -47,28 +47,18 @@ QString DiskHandler::PartitionDevice(int number) const
 
 qint64 DiskHandler::ParseDriveSize(const QString &text)
 {
+    // GiB counts as GB, as the unit has always read it; parted switches to TB for drives of 10 TB
+    // and more, and to kB for very small ones.
+    static const QList<QPair<QString, double>> units = {
+        {QStringLiteral("gb"), 1e9}, {QStringLiteral("gib"), 1e9}, {QStringLiteral("mb"), 1e6},
+        {QStringLiteral("tb"), 1e12}, {QStringLiteral("kb"), 1e3}};
     QString size = text.toLower().trimmed();
     double factor = 1;
-    if (size.contains(QLatin1String("gb"))) {
-        size.remove(QStringLiteral("gb"));
-        factor = 1e9;
-    }
-    if (size.contains(QLatin1String("gib"))) {
-        size.remove(QStringLiteral("gib"));
-        factor = 1e9;
-    }
-    if (size.contains(QLatin1String("mb"))) {
-        size.remove(QStringLiteral("mb"));
-        factor = 1e6;
-    }
-    // parted switches to these for drives of 10 TB and more, and for very small ones.
-    if (size.contains(QLatin1String("tb"))) {
-        size.remove(QStringLiteral("tb"));
-        factor = 1e12;
-    }
-    if (size.contains(QLatin1String("kb"))) {
-        size.remove(QStringLiteral("kb"));
-        factor = 1e3;
+    for (const auto &unit : units) {
+        if (size.contains(unit.first)) {
+            size.remove(unit.first);
+            factor = unit.second;
+        }
     }
     size = size.trimmed();
     bool ok = false;

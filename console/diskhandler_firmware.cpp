@@ -277,11 +277,7 @@ void DiskHandler::SetModalityFile(const QString &name)
             mounted = true;
     }
     if (mounted && output.size() <= 1) {
-        QFile install(MODALITY_INSTALL);
-        if (install.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            install.write((name + "\n").toLatin1());
-            install.close();
-        }
+        Utils::WriteFile(MODALITY_INSTALL, (name + "\n").toLatin1());
         QFile::copy(MODALITY_INSTALL, MODALITY_FACTORY);   // an existing factory record stays
     } else {
         Logging(2) << "SetModalityFile -- partition 1 not mounted on /boot, nothing recorded";

@@ -43,13 +43,6 @@ static const int MAX_WIDTH = 1024;
 static const int MAX_HEIGHT = 768;
 static const int CLIENT_INSET = 25;
 
-static void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(content);
-}
-
 PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClient)
 {
     // 1. Options from our own arguments.
@@ -58,9 +51,7 @@ PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClien
     vncMode = args.value(0).contains(QLatin1String("vnc"));
 
     // 2. The screen and the frame buffer's name (for the log).
-    screen = QGuiApplication::primaryScreen();
-    if (!QGuiApplication::screens().isEmpty())
-        screen = QGuiApplication::screens().first();
+    screen = QGuiApplication::screens().value(0, QGuiApplication::primaryScreen());
     frameBufferName = QString::fromLatin1(Utils::ReadFileHead(QStringLiteral("/sys/class/graphics/fb0/name"), 256)).trimmed();
 
     // 3. A fresh progress log; the engine writes its gauge for us.
@@ -117,7 +108,7 @@ PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClien
     if (resizeOnBackup) {
         DiskHandler::_forceClone = true;
         if (!QFile::exists(FORCE_CLONE_FILE))
-            writeFile(FORCE_CLONE_FILE, "1\n");
+            Utils::WriteFile(FORCE_CLONE_FILE, "1\n");
     }
 
     serverHandler->GetServerIp(false);
@@ -155,7 +146,7 @@ void PxeClient::readStartOptions()
         else if (word == QLatin1String("resize-on-backup"))
             resizeOnBackup = true;
         else if (word == QLatin1String("no-sums"))
-            writeFile(QStringLiteral("/tmp/.nosums"), "1");
+            Utils::WriteFile(QStringLiteral("/tmp/.nosums"), "1");
     }
 }
 

@@ -11,13 +11,6 @@
 #include <QFile>
 #include <QMessageBox>
 
-static void writeText(const QString &path, const QString &text)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(text.toLatin1());
-}
-
 ServerIpDialog::ServerIpDialog(const QString &initialIp, QWidget *parent)
     : QDialog(parent), initialIp(initialIp), ui(new Ui::ServerIpDialog)
 {
@@ -88,8 +81,8 @@ void ServerIpDialog::on_buttonBox_accepted()
     selectedIp = address;
     if (!servers.contains(selectedIp))
         servers.prepend(selectedIp);
-    writeText(SERVER_IP_FILE, selectedIp + "\n");
-    writeText(SERVER_LIST_FILE, servers.join(' ') + "\n");
+    Utils::WriteFile(SERVER_IP_FILE, (selectedIp + "\n").toLatin1());
+    Utils::WriteFile(SERVER_LIST_FILE, (servers.join(' ') + "\n").toLatin1());
     QApplication::restoreOverrideCursor();
     accept();
 }

@@ -86,9 +86,7 @@ void TestVtl::LogDebug(const QString &text)
 
 void TestVtl::WriteToFile(const QString &path, const QString &text, bool append)
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate)))
-        file.write((text + "\n").toUtf8());
+    Utils::WriteFile(path, (text + "\n").toUtf8(), append);
 }
 
 void TestVtl::LogPrep(const QString &text)

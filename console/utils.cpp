@@ -87,13 +87,22 @@ QStringList Utils::runBlocking(const QString &program, const QStringList &args, 
     return toLines(process.readAllStandardOutput());
 }
 
+// A command line as QProcess reads it (double quotes group words; no shell): the program and
+// its arguments. False for an empty line.
+static bool splitCommandLine(const QString &commandLine, QString &program, QStringList &args)
+{
+    args = QProcess::splitCommand(commandLine);
+    if (args.isEmpty())
+        return false;
+    program = args.takeFirst();
+    return true;
+}
+
 QStringList Utils::ExecuteShell(const QString &commandLine, int timeoutMs)
 {
-    QStringList words = QProcess::splitCommand(commandLine);
-    if (words.isEmpty())
-        return QStringList();
-    const QString program = words.takeFirst();
-    return ExecuteShell(program, words, timeoutMs);
+    QString program;
+    QStringList args;
+    return splitCommandLine(commandLine, program, args) ? ExecuteShell(program, args, timeoutMs) : QStringList();
 }
 
 QStringList Utils::ExecuteShell(const QString &program, const QStringList &args, int timeoutMs)
@@ -104,11 +113,9 @@ QStringList Utils::ExecuteShell(const QString &program, const QStringList &args,
 
 QStringList Utils::ExecuteShellDebug(const QString &commandLine, int timeoutMs)
 {
-    QStringList words = QProcess::splitCommand(commandLine);
-    if (words.isEmpty())
-        return QStringList();
-    const QString program = words.takeFirst();
-    return ExecuteShellDebug(program, words, timeoutMs);
+    QString program;
+    QStringList args;
+    return splitCommandLine(commandLine, program, args) ? ExecuteShellDebug(program, args, timeoutMs) : QStringList();
 }
 
 QStringList Utils::ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs)
@@ -122,15 +129,15 @@ QStringList Utils::ExecuteShellDebug(const QString &program, const QStringList &
 
 QStringList Utils::ExecutePipedShell(const QString &first, const QString &second, int timeoutMs)
 {
-    QStringList firstWords = QProcess::splitCommand(first);
-    QStringList secondWords = QProcess::splitCommand(second);
-    if (firstWords.isEmpty() || secondWords.isEmpty())
+    QString firstProgram, secondProgram;
+    QStringList firstArgs, secondArgs;
+    if (!splitCommandLine(first, firstProgram, firstArgs) || !splitCommandLine(second, secondProgram, secondArgs))
         return QStringList();
     LogMsg(first + " | " + second + "\n");
     QProcess source, sink;
     source.setStandardOutputProcess(&sink);
-    source.start(firstWords.takeFirst(), firstWords);
-    sink.start(secondWords.takeFirst(), secondWords);
+    source.start(firstProgram, firstArgs);
+    sink.start(secondProgram, secondArgs);
     QStringList lines;
     if (sink.waitForStarted(START_WAIT_MS)) {
         if (!waitKeepingEventsServed(sink, timeoutMs)) {
@@ -378,9 +385,7 @@ void Utils::StartWatchedProcess(QProcess *process, const QString &program, const
 
 void Utils::setBusyFlag()
 {
-    QFile file(RCV_PID);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(QByteArray::number(QCoreApplication::applicationPid()));
+    WriteFile(RCV_PID, QByteArray::number(QCoreApplication::applicationPid()));
 }
 
 void Utils::clearBusyFlag()
@@ -446,23 +451,27 @@ void Utils::SetDefaultStyleSheet(QWidget *widget, const QString &styleSheetPath)
 
 void Utils::LogMsg(const QString &text, bool alsoMainLog)
 {
-    QFile file(SIDE_LOG);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write(text.toLatin1());
+    WriteFile(SIDE_LOG, text.toLatin1(), true);
     if (alsoMainLog)
         Logging(2) << text;
 }
 
 void Utils::DebugLog(const QString &text)
 {
-    QFile file(DBG_FILE);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write((text + "\n").toLatin1());
+    WriteFile(DBG_FILE, (text + "\n").toLatin1(), true);
 }
 
 void Utils::RemoveDebugLog()
 {
     QFile::remove(DBG_FILE);
+}
+
+bool Utils::WriteFile(const QString &path, const QByteArray &content, bool append)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate)))
+        return false;
+    return file.write(content) == content.size();
 }
 
 QByteArray Utils::ReadFileHead(const QString &path, int maxBytes)

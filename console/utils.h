@@ -84,6 +84,9 @@ public:
     static bool GetCurrentBootType();
     static void ResetBootType();
 
+    // Replaces (or, with append, extends) a file with content; false when it cannot be written.
+    static bool WriteFile(const QString &path, const QByteArray &content, bool append = false);
+
     // At most maxBytes of a regular file (status files may be huge, or a FIFO someone left in
     // their place: those give nothing rather than a hang).
     static QByteArray ReadFileHead(const QString &path, int maxBytes = 512);

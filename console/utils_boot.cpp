@@ -15,9 +15,7 @@ void Utils::SetUefiBootType(bool uefi)
         QFile::remove(UEFI_MARKER);
         return;
     }
-    QFile marker(UEFI_MARKER);
-    if (marker.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        marker.write("0");
+    WriteFile(UEFI_MARKER, "0");
 }
 
 bool Utils::GetCurrentBootType()
