@@ -95,10 +95,16 @@ int Backup::BackupDevice(const QString &device, bool clone)
     if (table->handler == nullptr) {
         const QString failed = QStringLiteral("%1 FAILED").arg(QStringLiteral("There was a problem backing up the partition table"));
         ShowMessage(failed);
+        // A table the engine does not read: say why, and leave no set behind (the table copy
+        // read from the drive would be all of it).
+        if (!table->refusal.isEmpty()) {
+            ShowMessage(table->refusal);
+            QFile::remove(imagePath);
+        }
         UpdateStatusInfo(QStringLiteral("FAILED"));
         LogDebug(failed, true);
         ExecuteCommand(QStringLiteral("mountdrives.sh"), SCRIPT_TIMEOUT);
-        return 1012;
+        return table->refusal.isEmpty() ? 1012 : 1003;
     }
 
     const QString list = table->PrintTableString();
@@ -208,7 +214,10 @@ int Backup::CompressedWindowsBackup()
 
     // Images of an earlier set under this name would be mistaken for this one's.
     const ImageSet set(imagePath);
-    for (int k = 1; k <= 4; ++k) {
+    int highest = 4;
+    for (const PartitionEntry *entry : parts)
+        highest = qMax(highest, entry->number);
+    for (int k = 1; k <= highest; ++k) {
         for (const QString &old : set.partitionImageFiles(k))
             QFile::remove(old);
     }

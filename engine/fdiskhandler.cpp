@@ -2,6 +2,10 @@
 
 #include <libfdisk/libfdisk.h>
 
+namespace {
+constexpr quint64 DOS_LAST_SECTOR = 0xFFFFFFFFull;
+}
+
 fdiskHandler::fdiskHandler(bool isGpt, QObject *parent)
     : SystemUtils(parent), isGpt(isGpt)
 {
@@ -34,7 +38,14 @@ bool fdiskHandler::AdjustDataPartition(const QString &device, int number, quint6
         if (sectors == 0) {
             // The partition ends two sectors before the smaller of the last usable sector and the
             // start of a GPT's backup area.
-            const quint64 limit = qMin(lastUsable, diskSectors - 34);
+            quint64 limit = qMin(lastUsable, diskSectors - 34);
+            // A DOS entry holds 32-bit sector numbers: on a drive past 2 TiB the partition ends
+            // where they end, and the rest of the drive stays unused.
+            if (fdisk_is_label(cxt, DOS) && limit > DOS_LAST_SECTOR) {
+                LogDebug(QStringLiteral("fdiskHandler::AdjustDataPartition %1 sectors: a DOS partition ends by sector %2")
+                             .arg(diskSectors).arg(DOS_LAST_SECTOR));
+                limit = DOS_LAST_SECTOR;
+            }
             sectors = limit > start + 1 ? limit - start - 1 : 0;
         }
         if (sectors == 0)

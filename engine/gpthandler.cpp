@@ -45,28 +45,34 @@ bool GptHandler::ProcessGpt(const QString &path)
 
 bool GptHandler::ProcessGpt(const QByteArray &bytes, const QString &path)
 {
-    Q_UNUSED(path);
     LogDebug(QStringLiteral("Gpt::ProcessGpt: Start"));
-    const uint8_t *data = reinterpret_cast<const uint8_t *>(bytes.constData());
-    const size_t size = size_t(bytes.size());
-
-    const GptLayout::Header header = GptLayout::ReadHeader(data, size, GptLayout::HeaderOffsetFor(size));
-    lastSector = header.lastUsableLba;
-    diskSectors = header.lastUsableLba + 34;
-    diskBytes = diskSectors * sectorSize;
-    allocatedEnd = header.firstUsableLba;
-
     modifiedEntries.clear();
     entries.clear();
     dataNumber = 0;
     otherEntries.clear();
     dataEntries.clear();
+    readError.clear();
 
-    // A header may claim up to 2^32 entries; only those inside the buffer are read.
-    const std::vector<GptLayout::Entry> walked = GptLayout::WalkEntries(data, size, header);
+    const GptLayout::Table table
+        = GptLayout::ReadTable(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+    if (!table.ok) {
+        // A header that does not add up is refused: guessed entries would be imaged or written.
+        readError = QString::fromStdString(table.error);
+        LogDebug(QStringLiteral("Gpt::ProcessGpt: %1: %2").arg(path, readError));
+        dataIsLast = false;
+        return false;
+    }
+    const GptLayout::Header &header = table.header;
+    lastSector = header.lastUsableLba;
+    diskSectors = header.diskSectors;
+    diskBytes = diskSectors * sectorSize;
+    allocatedEnd = header.firstUsableLba;
+
+    // Each partition keeps its place in the entry array as its number, as the kernel numbers it:
+    // the entries a deleted partition left empty are gaps, not the end of the table.
     int number = 0;
-    for (const GptLayout::Entry &entry : walked) {
-        ++number;
+    for (const GptLayout::Entry &entry : table.entries) {
+        number = int(entry.index);
         const QString typeName = typeNames.value(GuidUtoString(entry.typeGuid), QStringLiteral("Unknown"));
         if (typeName == QLatin1String("MS-Data")) {
             if (dataNumber > 0)
@@ -195,11 +201,22 @@ bool GptHandler::RestoreTableFromFile(const QString &device, const QString &file
     QString path = file;
     if (!path.endsWith(QLatin1String("gptb")) && QFile::exists(path + GPTB))
         path += GPTB;
-    ExecuteShell(QStringLiteral("sgdisk"), {QStringLiteral("-g"), device}, 60000);
-    const QStringList out = ExecuteShell(QStringLiteral("sgdisk"), {QStringLiteral("-l"), path, device}, 60000);
-    const QString text = out.join('\n');
+    int status = -1;
+    const QString converted = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-g"), device}, 60000, &status).join('\n');
+    LogDebug(converted);
+    if (status != 0) {
+        LogMessage(QStringLiteral("sgdisk -g %1 failed (status %2): %3").arg(device).arg(status).arg(converted), logFile);
+        return false;
+    }
+    // sgdisk reports a backup file it cannot load ("Error loading backup file!") with a status of
+    // its own and writes nothing: that is a table not restored, whatever else it printed.
+    const QString text = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-l"), path, device}, 60000, &status).join('\n');
     LogDebug(text);
-    return !text.contains(QLatin1String("Aborting write "));
+    if (status != 0 || text.contains(QLatin1String("Aborting write ")) || text.contains(QLatin1String("Error loading backup file"))) {
+        LogMessage(QStringLiteral("sgdisk could not load the table %1 onto %2 (status %3)").arg(path, device).arg(status), logFile);
+        return false;
+    }
+    return true;
 }
 
 bool GptHandler::RestoreTable(const QString &device)

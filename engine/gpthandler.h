@@ -43,6 +43,8 @@ public:
     QMap<int, GptPartitionEntry> otherEntries;
     QMap<int, GptPartitionEntry> dataEntries;
     QList<GptPartitionEntry> modifiedEntries;
+    // Why the last parse read no table (a header that does not add up); empty when it did.
+    QString readError;
 
     static const QString GPTB;
 

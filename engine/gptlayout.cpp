@@ -1,5 +1,15 @@
 #include "gptlayout.h"
 
+#include <array>
+#include <cstring>
+
+namespace {
+std::string number(uint64_t value)
+{
+    return std::to_string(value);
+}
+}
+
 uint64_t GptLayout::ReadU64(const uint8_t *data, size_t size, size_t offset)
 {
     if (data == nullptr || offset > size || size - offset < 8)
@@ -18,43 +28,37 @@ uint32_t GptLayout::ReadU32(const uint8_t *data, size_t size, size_t offset)
         | uint32_t(data[offset + 3]) << 24;
 }
 
-size_t GptLayout::HeaderOffsetFor(size_t size)
+uint32_t GptLayout::Crc32(const uint8_t *data, size_t size)
 {
-    return size == SGDISK_BACKUP_SIZE ? 1024 : 512;
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
 }
 
-GptLayout::Header GptLayout::ReadHeader(const uint8_t *data, size_t size, size_t headerOffset)
+bool GptLayout::HasSignature(const std::vector<uint8_t> &sector)
 {
-    Header header;
-    header.headerOffset = headerOffset;
-    header.entriesOffset = headerOffset + 512;
-    header.firstUsableLba = ReadU64(data, size, headerOffset + 40);
-    header.lastUsableLba = ReadU64(data, size, headerOffset + 48);
-    header.entryCount = ReadU32(data, size, headerOffset + 80);
-    return header;
+    return sector.size() >= 8 && std::memcmp(sector.data(), "EFI PART", 8) == 0;
 }
 
-size_t GptLayout::EntriesInside(size_t size, size_t entriesOffset, uint64_t claimed)
+void GptLayout::ReadEntry(const uint8_t *raw, uint32_t index, Entry &entry)
 {
-    if (entriesOffset >= size)
-        return 0;
-    const uint64_t room = (size - entriesOffset) / ENTRY_SIZE;
-    return size_t(claimed < room ? claimed : room);
-}
-
-bool GptLayout::ReadEntry(const uint8_t *data, size_t size, size_t entriesOffset, size_t index, Entry &entry)
-{
-    if (data == nullptr || entriesOffset > size || index >= (size - entriesOffset) / ENTRY_SIZE)
-        return false;
-    const size_t at = entriesOffset + index * ENTRY_SIZE;
-    const uint8_t *raw = data + at;
-    for (int i = 0; i < 16; ++i) {
-        entry.typeGuid[i] = raw[i];
-        entry.uniqueGuid[i] = raw[16 + i];
-    }
-    entry.startingLba = ReadU64(data, size, at + 32);
-    entry.endingLba = ReadU64(data, size, at + 40);
-    entry.attributes = ReadU64(data, size, at + 48);
+    entry.index = index;
+    std::memcpy(entry.typeGuid, raw, 16);
+    std::memcpy(entry.uniqueGuid, raw + 16, 16);
+    entry.startingLba = ReadU64(raw, MIN_ENTRY_SIZE, 32);
+    entry.endingLba = ReadU64(raw, MIN_ENTRY_SIZE, 40);
+    entry.attributes = ReadU64(raw, MIN_ENTRY_SIZE, 48);
     entry.name.clear();
     for (size_t u = 0; u < NAME_UNITS; ++u) {
         const char16_t unit = char16_t(raw[56 + 2 * u] | raw[57 + 2 * u] << 8);
@@ -62,20 +66,112 @@ bool GptLayout::ReadEntry(const uint8_t *data, size_t size, size_t entriesOffset
             break;
         entry.name.push_back(unit);
     }
-    return true;
 }
 
-std::vector<GptLayout::Entry> GptLayout::WalkEntries(const uint8_t *data, size_t size, const Header &header)
+GptLayout::Table GptLayout::ReadTable(const uint8_t *data, size_t size)
 {
-    std::vector<Entry> entries;
-    const size_t count = EntriesInside(size, header.entriesOffset, header.entryCount);
-    for (size_t i = 0; i < count; ++i) {
-        Entry entry;
-        if (!ReadEntry(data, size, header.entriesOffset, i, entry) || entry.startingLba == 0)
-            break;
-        entries.push_back(entry);
+    return ReadTable([data, size](uint64_t offset, size_t length, std::vector<uint8_t> &out) {
+        if (data == nullptr || offset > size || size - offset < length)
+            return false;
+        out.assign(data + offset, data + offset + length);
+        return true;
+    });
+}
+
+GptLayout::Table GptLayout::ReadTable(const Reader &read)
+{
+    Table table;
+    Header &h = table.header;
+    std::vector<uint8_t> header;
+    if (!read(SECTOR, SECTOR, header) || !HasSignature(header)) {
+        table.error = "no GPT header (no \"EFI PART\" signature in the second sector)";
+        return table;
     }
-    return entries;
+    // sgdisk's backup file: main header, then the backup header, then the array.
+    std::vector<uint8_t> third;
+    if (read(2 * SECTOR, SECTOR, third) && HasSignature(third)) {
+        h.source = Source::SgdiskBackup;
+        h.headerOffset = 2 * SECTOR;
+        header.swap(third);
+    } else {
+        h.source = Source::RawSectors;
+        h.headerOffset = SECTOR;
+    }
+    const uint8_t *hd = header.data();
+    const uint32_t headerSize = ReadU32(hd, SECTOR, 12);
+    if (headerSize < 92 || headerSize > SECTOR) {
+        table.error = "the GPT header gives its own size as " + number(headerSize) + " bytes";
+        return table;
+    }
+    std::vector<uint8_t> summed(hd, hd + headerSize);
+    std::memset(summed.data() + 16, 0, 4);
+    if (Crc32(summed.data(), summed.size()) != ReadU32(hd, SECTOR, 16)) {
+        table.error = "the GPT header's checksum does not match its contents";
+        return table;
+    }
+
+    h.firstUsableLba = ReadU64(hd, SECTOR, 40);
+    h.lastUsableLba = ReadU64(hd, SECTOR, 48);
+    h.entriesLba = ReadU64(hd, SECTOR, 72);
+    h.entryCount = ReadU32(hd, SECTOR, 80);
+    h.entrySize = ReadU32(hd, SECTOR, 84);
+    // sgdisk's file: the header read is the backup header, whose own place is the drive's last
+    // sector; a drive's first sectors: the main header names the backup header's place.
+    const uint64_t lastLba = ReadU64(hd, SECTOR, h.source == Source::SgdiskBackup ? 24 : 32);
+    h.diskSectors = lastLba > h.lastUsableLba && lastLba != UINT64_MAX ? lastLba + 1 : h.lastUsableLba + 34;
+    if (h.firstUsableLba > h.lastUsableLba) {
+        table.error = "the GPT header's first usable sector " + number(h.firstUsableLba) + " lies after its last usable sector "
+            + number(h.lastUsableLba);
+        return table;
+    }
+    if (h.entrySize < MIN_ENTRY_SIZE || h.entrySize % 8 != 0) {
+        table.error = "the GPT header gives partition entries of " + number(h.entrySize)
+            + " bytes (at least 128, a multiple of 8)";
+        return table;
+    }
+    const uint64_t arrayBytes = uint64_t(h.entryCount) * h.entrySize;
+    if (arrayBytes > MAX_ARRAY_BYTES) {
+        table.error = "the GPT header claims " + number(h.entryCount) + " entries of " + number(h.entrySize)
+            + " bytes, more than any partition table holds";
+        return table;
+    }
+    if (h.source == Source::SgdiskBackup) {
+        h.entriesOffset = SGDISK_ARRAY_OFFSET;
+    } else {
+        if (h.entriesLba < 2 || h.entriesLba > MAX_ARRAY_LBA) {
+            table.error = "the GPT header puts its entry array at sector " + number(h.entriesLba) + ", which no table copy holds";
+            return table;
+        }
+        h.entriesOffset = h.entriesLba * SECTOR;
+    }
+    std::vector<uint8_t> array;
+    if (!read(h.entriesOffset, size_t(arrayBytes), array)) {
+        table.error = "the entry array (" + number(h.entryCount) + " entries of " + number(h.entrySize) + " bytes at byte "
+            + number(h.entriesOffset) + ") lies outside the table copy";
+        return table;
+    }
+    if (Crc32(array.data(), array.size()) != ReadU32(hd, SECTOR, 88)) {
+        table.error = "the checksum of the GPT entry array does not match its contents";
+        return table;
+    }
+
+    static const uint8_t unused[16] = {};
+    for (uint32_t i = 0; i < h.entryCount; ++i) {
+        Entry entry;
+        ReadEntry(array.data() + uint64_t(i) * h.entrySize, i + 1, entry);
+        // An empty entry (as a deleted partition leaves it) is skipped: used entries may follow.
+        if (std::memcmp(entry.typeGuid, unused, 16) == 0 || entry.startingLba == 0)
+            continue;
+        if (entry.endingLba < entry.startingLba) {
+            table.error = "GPT entry " + number(entry.index) + " ends at sector " + number(entry.endingLba)
+                + ", before its start " + number(entry.startingLba);
+            table.entries.clear();
+            return table;
+        }
+        table.entries.push_back(entry);
+    }
+    table.ok = true;
+    return table;
 }
 
 std::string GptLayout::GuidToString(const uint8_t guid[16])

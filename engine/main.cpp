@@ -42,9 +42,13 @@ static void DeleteImageFiles(const QString &image, SystemUtils &utils)
     }
 }
 
+// A table the engine refuses (its reason is already on the error output) is no listing: the
+// exit status says so (1003, "There is a problem with the partition table").
 static int ShowTable(const QString &drive)
 {
     partitionTable table(QString(), drive, false);
+    if (!table.refusal.isEmpty())
+        return 1003;
     const QByteArray text = table.PrintTableString().toLocal8Bit();
     fwrite(text.constData(), 1, size_t(text.size()), stdout);
     fflush(stdout);
@@ -54,6 +58,8 @@ static int ShowTable(const QString &drive)
 static int AnalyzeTable(const QString &image)
 {
     partitionTable table(image, QString(), false);
+    if (!table.refusal.isEmpty())
+        return 1003;
     QString out;
     if (table.handler != nullptr && table.handler->reordered) {
         out += QStringLiteral("Original Partition Table\n");

@@ -1,8 +1,10 @@
 #include "mbrhandler.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
-const QString MbrHandler::EBR_FILE = QStringLiteral("/tmp/fat-ebr.bin");
+// Each engine process its own: vaultine -s may read a drive while an engine works on it.
+const QString MbrHandler::EBR_FILE = QStringLiteral("/tmp/fat-ebr-%1.bin").arg(QCoreApplication::applicationPid());
 
 // A type 0x07 partition above this many sectors is the data partition.
 static constexpr quint64 DATA_MINIMUM = 2048000;

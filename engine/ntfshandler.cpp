@@ -135,8 +135,14 @@ int NtfsHandler::ExpandNtfsImage(const QString &device, int number, bool isGpt, 
     LogDebug(QStringLiteral("NtfsHandler::ExpandNtfsImage %1 start").arg(partition));
     if (adjustPartition) {
         fdiskHandler fdisk(isGpt);
-        fdisk.AdjustDataPartition(device, number, 0);
+        const bool grown = fdisk.AdjustDataPartition(device, number, 0);
         ExecuteCommand(QStringLiteral("part-probe.sh"), 60000);
+        // A partition that could not be grown leaves the volume as it was: not an expansion.
+        if (!grown) {
+            LogDebug(QStringLiteral("NtfsHandler::ExpandNtfsImage could not grow partition %1 (step %2)")
+                         .arg(number).arg(fdisk.adjustStatus), true);
+            return 1011;
+        }
     }
 
     const QList<myProcess> stages{{QStringLiteral("ntfsresize"),

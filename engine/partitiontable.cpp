@@ -3,11 +3,13 @@
 
 #include "ntfshandler.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QFileInfo>
 
-const QString partitionTable::DEFAULT_GPT_BACKUP = QStringLiteral("/tmp/gpt-backup.gptb");
-const QString partitionTable::DEFAULT_MBR_BACKUP = QStringLiteral("/tmp/mbr-backup.bin");
+const QString partitionTable::DEFAULT_GPT_BACKUP = QStringLiteral("/tmp/gpt-backup-%1.gptb");
+const QString partitionTable::DEFAULT_MBR_BACKUP = QStringLiteral("/tmp/mbr-backup-%1.bin");
 
 static QString withDevPrefix(const QString &device)
 {
@@ -41,6 +43,51 @@ partitionTable::partitionTable(const QString &name, const QString &device, bool 
         GetTableFromDevice(this->device, source);
 }
 
+partitionTable::~partitionTable()
+{
+    for (const QString &file : qAsConst(scratchFiles))
+        QFile::remove(file);
+}
+
+QString partitionTable::scratchFile(const QString &pattern)
+{
+    static int made = 0;
+    const QString file = pattern.arg(QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++made));
+    scratchFiles << file;
+    return file;
+}
+
+void partitionTable::refuse(const QString &reason)
+{
+    refusal = reason;
+    handler = nullptr;
+    entries.clear();
+    originalEntries.clear();
+    ErrorMesg(reason);
+}
+
+QString partitionTable::DriveRefusal(SystemUtils &runner, const QString &device, const QString &listing)
+{
+    // Every sector number of the model is a 512-byte sector: on a drive with other sectors the
+    // sizes, fit checks and copies would all be wrong, so such a drive is refused whole.
+    const quint64 sectorSize = tableHandlerBase::GetSectorSizeFromFdisk(device);
+    if (sectorSize != 0 && sectorSize != 512)
+        return QStringLiteral("%1 has %2-byte logical sectors: the engine works only on drives with 512-byte sectors")
+            .arg(device).arg(sectorSize);
+    static const QRegularExpression labelLine(QStringLiteral("Disklabel type: (\\S+)"));
+    QString label = labelLine.match(listing).captured(1);
+    if (label.isEmpty()) {
+        // Labels sfdisk does not know (atari, mac ...) it does not name; blkid does.
+        label = runner.ExecuteShell(QStringLiteral("blkid"), {QStringLiteral("-p"), QStringLiteral("-s"), QStringLiteral("PTTYPE"),
+                                                              QStringLiteral("-o"), QStringLiteral("value"), device})
+                    .join(QString()).trimmed();
+    }
+    // PMBR: a protective MBR whose GPT is damaged; sgdisk reads what is left of it.
+    if (label.isEmpty() || label == QLatin1String("dos") || label == QLatin1String("gpt") || label == QLatin1String("PMBR"))
+        return QString();
+    return QStringLiteral("%1 has a %2 disk label: the engine reads only dos and gpt partition tables").arg(device, label);
+}
+
 QString partitionTable::run(const QString &command)
 {
     return ExecuteCommand(command, 60000);
@@ -50,12 +97,17 @@ void partitionTable::GetTableFromDevice(const QString &device, const QString &ba
 {
     LogDebug(QStringLiteral("partitionTable::GetTableFromDevice: ") + device + ' ' + backupFile);
     this->device = withDevPrefix(device);
-    QString file = backupFile.isEmpty() ? DEFAULT_GPT_BACKUP : backupFile;
 
     const QString listing = run(QStringLiteral("sfdisk -l ") + this->device);
+    const QString refused = DriveRefusal(*this, this->device, listing);
+    if (!refused.isEmpty()) {
+        refuse(refused);
+        return;
+    }
     isGpt = listing.contains(QLatin1String("Disklabel type: gpt")) || !listing.contains(QLatin1String("Disklabel type"));
 
     if (isGpt) {
+        const QString file = backupFile.isEmpty() ? scratchFile(DEFAULT_GPT_BACKUP) : backupFile;
         const QString out = run(QStringLiteral("sgdisk -b %1 %2").arg(CommandQuote(file), this->device));
         if (!out.contains(QLatin1String("successfully."))) {
             ErrorMesg(QStringLiteral("Could not create backup file for ") + this->device);
@@ -63,12 +115,12 @@ void partitionTable::GetTableFromDevice(const QString &device, const QString &ba
         }
         ProcessGptFile(file);
     } else {
-        if (file == DEFAULT_GPT_BACKUP)
-            file = DEFAULT_MBR_BACKUP;
+        const QString file = backupFile.isEmpty() ? scratchFile(DEFAULT_MBR_BACKUP) : backupFile;
         ExecuteCommandDebug(QStringLiteral("dd of=%1 if=%2 bs=512 count=1").arg(CommandQuote(file), this->device));
         ProcessMbrFile(file, this->device);
     }
-    run(QStringLiteral("part-probe.sh"));
+    if (refusal.isEmpty())
+        run(QStringLiteral("part-probe.sh"));
 }
 
 void partitionTable::GetTableFromFile(const QString &path)
@@ -77,8 +129,8 @@ void partitionTable::GetTableFromFile(const QString &path)
     const qint64 size = QFileInfo(path).size();
     if (size == 512)
         ProcessMbrFile(path, QString());
-    else if (size >= 513 && size <= 17999)
-        ProcessGptFile(path);
+    else if (size >= 513 && quint64(size) <= GptLayout::SGDISK_ARRAY_OFFSET + GptLayout::MAX_ARRAY_BYTES)
+        ProcessGptFile(path);   // sgdisk's copy of a table of any entry count, or a drive's first sectors
 }
 
 void partitionTable::ProcessMbrFile(const QString &file, const QString &device)
@@ -101,6 +153,10 @@ void partitionTable::ProcessGptFile(const QString &file)
     handler = gptHandler;
     gptHandler->ProcessGpt(file);
     isGpt = true;
+    if (!gptHandler->readError.isEmpty()) {
+        refuse(QStringLiteral("The GPT in %1 cannot be read: %2").arg(file, gptHandler->readError));
+        return;
+    }
     entries = gptHandler->entries;
     originalEntries = gptHandler->originalEntries;
 }
@@ -108,8 +164,8 @@ void partitionTable::ProcessGptFile(const QString &file)
 bool partitionTable::ReloadTable(const QString &device)
 {
     GetTableFromDevice(device, QString());
-    ExpandDataPartition(device);
-    return !entries.isEmpty();
+    // A partition that could not be grown is a deploy that did not happen.
+    return !entries.isEmpty() && ExpandDataPartition(device) == 0;
 }
 
 int partitionTable::ExpandDataPartition(const QString &device)
@@ -117,13 +173,31 @@ int partitionTable::ExpandDataPartition(const QString &device)
     const QString disk = withDevPrefix(device);
     if (entries.size() < 2)
         return 0;
-    const PartitionEntry *data = handler != nullptr ? handler->getDataParition() : nullptr;
+    const PartitionEntry *data = growthPartition();
     if (data == nullptr)
         return 1012;
     fdiskHandler fdisk(isGpt);
-    fdisk.AdjustDataPartition(disk, data->number, 0);
+    const bool grown = fdisk.AdjustDataPartition(disk, data->number, 0);
     run(QStringLiteral("part-probe.sh"));
+    if (!grown) {
+        ShowMessage(QStringLiteral("Could not grow partition %1 to the end of %2").arg(data->number).arg(disk));
+        LogDebug(QStringLiteral("AdjustDataPartition step %1 failed for partition %2").arg(fdisk.adjustStatus).arg(data->number), true);
+        return 1002;
+    }
     return 0;
+}
+
+PartitionEntry *partitionTable::growthPartition()
+{
+    if (handler == nullptr || handler->getDataParition() == nullptr)
+        return nullptr;
+    PartitionEntry *last = nullptr;
+    for (PartitionEntry *entry : qAsConst(entries)) {
+        const bool data = isGpt ? entry->typeName == QLatin1String("MS-Data") : entry->number == mbrHandler->dataNumber;
+        if (data && (last == nullptr || entry->startSector > last->startSector))
+            last = entry;
+    }
+    return last;
 }
 
 bool partitionTable::RestoreParitionTable(const QString &device, const QString &file)
@@ -150,7 +224,8 @@ bool partitionTable::CreateLinuxPartitionTable(const QString &device)
         if (gptHandler == nullptr) {
             gptHandler = new GptHandler(false, this);
             handler = gptHandler;
-            const QString scratch = QStringLiteral("/tmp/tmpgpt");
+            const QString scratch = scratchFile(QStringLiteral("/tmp/tmpgpt-%1"));
+            scratchFiles << scratch + GptHandler::GPTB;
             gptHandler->BackupParitionTable(device, scratch);
             gptHandler->RestoreParitionTable(device, scratch);
         }

@@ -106,6 +106,8 @@ int Restore::RunRestore()
     LogDebug(task, true);
 
     int result = VerifySet();
+    if (result == 0)
+        result = CheckTargetDrive();
     if (result == 0) {
         ShowMessage(QStringLiteral("Unmounting drives ..."));
         ExecuteCommand(QStringLiteral("umountdrives.sh"), SCRIPT_TIMEOUT);
@@ -183,6 +185,18 @@ int Restore::CompressedRestore()
         return 1003;
     }
     return 0;
+}
+
+// A drive the engine does not work on (sectors other than 512 bytes, a disk label other than dos
+// or gpt) is refused before anything is written to it. 0 or 1003.
+int Restore::CheckTargetDrive()
+{
+    const QString refused = partitionTable::DriveRefusal(*this, devicePath, ExecuteCommand(QStringLiteral("sfdisk -l ") + devicePath));
+    if (refused.isEmpty())
+        return 0;
+    ShowMessage(refused);
+    LogDebug(refused, true);
+    return 1003;
 }
 
 // The packed partitions (plus, for GPT, the backup table at the drive's end) against the
@@ -263,11 +277,16 @@ int Restore::CompressedWindowsRestore()
     }
 
     if (deploying) {
-        const PartitionEntry *data = imageTable->handler != nullptr ? imageTable->handler->getDataParition() : nullptr;
-        if (data != nullptr)
-            ntfsHandler.ExpandNtfsImage(devicePath, data->number, targetTable->isGpt, true);
-        else
+        // The partition the table step grew (the data partition that now lies last); a volume
+        // that could not be grown is a deploy that did not happen.
+        const PartitionEntry *data = imageTable->growthPartition();
+        if (data != nullptr) {
+            const int expanded = ntfsHandler.ExpandNtfsImage(devicePath, data->number, targetTable->isGpt, true);
+            if (expanded != 0)
+                return expanded;
+        } else {
             LogDebug(QStringLiteral("Restore: no data partition to expand"), true);
+        }
     }
     // After a deploy the target table holds the set's sizes, not the grown ones: show the drive
     // as it now stands. A restore wrote the target table as it is.

@@ -26,6 +26,7 @@ private:
     int RunRestore();
     int VerifySet();
     int CompressedRestore();
+    int CheckTargetDrive();
     int CheckDriveSize();
     int WriteTable();
     int CompressedWindowsRestore();

@@ -265,12 +265,13 @@ QStringList SystemUtils::ExecuteShell(const QString &program, const QStringList 
     return runProcess(program, arguments, false, timeout).trimmed().split('\n');
 }
 
-QStringList SystemUtils::ExecuteShellDebug(const QString &program, const QStringList &arguments, int timeout)
+QStringList SystemUtils::ExecuteShellDebug(const QString &program, const QStringList &arguments, int timeout,
+                                           int *exitCode)
 {
     const QString line = program + ' ' + arguments.join(' ') + '\n';
     LogMessage(line, logFile, false);
     LogMessage(line, debugLogFile, false);
-    return runProcess(program, arguments, true, timeout).trimmed().split('\n');
+    return runProcess(program, arguments, true, timeout, exitCode).trimmed().split('\n');
 }
 
 QString SystemUtils::ShellQuote(const QString &word)

@@ -44,7 +44,10 @@ public:
     QString ExecuteCommandDebug(const QString &command);
     QStringList ExecuteShell(const QString &command, int timeout = 60000);
     QStringList ExecuteShell(const QString &program, const QStringList &arguments, int timeout = 60000);
-    QStringList ExecuteShellDebug(const QString &program, const QStringList &arguments, int timeout = 60000);
+    // Output and error output merged; exitCode, when given, receives the program's exit status
+    // (-1 when it did not start or did not end normally).
+    QStringList ExecuteShellDebug(const QString &program, const QStringList &arguments, int timeout = 60000,
+                                  int *exitCode = nullptr);
     QString CreateExecutableFile(const QList<myProcess> &processes);
     void MakeTmpExecDir();
     // A word quoted for bash, so that blanks, quotes, $(...) and backticks stay part of a name.

@@ -1,6 +1,7 @@
 // The partition model without drives: records, type tables and size text, GPT and DOS tables
 // parsed from bytes (header placement, the entry walk, the reorder, hostile headers and extended
 // boot record chains that loop), the table file size rules and the listing, letter for letter.
+#include "gptimage.h"
 #include "gpthandler.h"
 #include "mbrhandler.h"
 #include "partitionentry.h"
@@ -28,52 +29,32 @@ struct GptPart {
     QString unique;
 };
 
-// The 16 bytes of a GUID written as text: the first three groups little-endian.
 QByteArray guidBytes(const QString &text)
 {
-    const QByteArray hex = text.toLatin1().replace('-', "");
-    QByteArray raw = QByteArray::fromHex(hex);
-    std::reverse(raw.begin(), raw.begin() + 4);
-    std::reverse(raw.begin() + 4, raw.begin() + 6);
-    std::reverse(raw.begin() + 6, raw.begin() + 8);
-    return raw;
+    return GptImage::guidBytes(text);
 }
 
-void put64(QByteArray &b, int at, quint64 v) { qToLittleEndian<quint64>(v, b.data() + at); }
 void put32(QByteArray &b, int at, quint32 v) { qToLittleEndian<quint32>(v, b.data() + at); }
 
-// A saved GPT of the given size: 17920 bytes as sgdisk -b writes it (header at 1024), any other
-// size as a raw copy of the first sectors (header at 512). Entries follow 512 bytes after it.
+// A saved GPT of the given size with sound checksums: 17920 bytes as sgdisk -b writes it, any
+// other size as a drive's first sectors (array at sector 2). skipSlot leaves that entry empty.
 QByteArray gptBuffer(int size, quint64 firstUsable, quint64 lastUsable, quint32 count, const QList<GptPart> &parts,
                      int skipSlot = -1)
 {
-    QByteArray b(size, '\0');
-    const int header = size == 17920 ? 1024 : 512;
-    if (header + 88 <= size) {
-        memcpy(b.data() + header, "EFI PART", 8);
-        put64(b, header + 40, firstUsable);
-        put64(b, header + 48, lastUsable);
-        put32(b, header + 80, count);
-    }
+    GptImage::Layout layout;
+    layout.sgdisk = size == 17920;
+    layout.firstUsable = firstUsable;
+    layout.lastUsable = lastUsable;
+    layout.count = count;
+    layout.size = size;
+    QList<GptImage::Part> made;
     int slot = 0;
     for (const GptPart &p : parts) {
         if (slot == skipSlot)
             ++slot;
-        const int at = header + 512 + slot * 128;
-        ++slot;
-        if (at + 128 > size)
-            break;
-        const QByteArray t = guidBytes(p.type);
-        memcpy(b.data() + at, t.constData(), 16);
-        const QByteArray u = guidBytes(p.unique.isEmpty() ? QStringLiteral("11111111-2222-3333-4444-%1").arg(slot, 12, 10, QLatin1Char('0')) : p.unique);
-        memcpy(b.data() + at + 16, u.constData(), 16);
-        put64(b, at + 32, p.start);
-        put64(b, at + 40, p.end);
-        put64(b, at + 48, p.attributes);
-        for (int i = 0; i < p.name.size() && i < 36; ++i)
-            qToLittleEndian<quint16>(p.name.at(i).unicode(), b.data() + at + 56 + 2 * i);
+        made << GptImage::Part{p.type, p.start, p.end, p.name, p.attributes, p.unique, slot++};
     }
-    return b;
+    return GptImage::make(layout, made);
 }
 
 struct DosRec {
@@ -226,41 +207,105 @@ private slots:
 
     void gptWalkAndNames()
     {
-        // entry 4 empty: entries 5 and 6 are never read
+        // Entry 4 empty, as a deleted partition leaves it: entries 5 and 6 are read under their
+        // own numbers, and the first data partition of the file is entry 5.
         QByteArray b = gptBuffer(17920, 34, 131038, 128,
                                  {{EFI_GUID, 2048, 4095, {}, 0, {}}, {MSR_GUID, 4096, 8191, {}, 0, {}},
                                   {ODD_GUID, 8192, 10000, QString(40, 'n'), 0, {}}, {DATA_GUID, 20480, 40000, {}, 0, {}},
                                   {DATA_GUID, 40960, 50000, {}, 0, {}}},
                                  3);
         GptHandler gpt(false);
-        QVERIFY(!gpt.ProcessGpt(b, "x"));
-        compareEntries(gpt.entries, {{1, 2048, 4095, "EFI-System", 1}, {2, 4096, 8191, "MS-Reserved", 2}, {3, 8192, 10000, "Unknown", 3}});
+        QVERIFY(gpt.ProcessGpt(b, "x"));
+        compareEntries(gpt.entries, {{1, 2048, 4095, "EFI-System", 1}, {2, 4096, 8191, "MS-Reserved", 2},
+                                     {3, 8192, 10000, "Unknown", 3}, {5, 20480, 40000, "MS-Data", 5},
+                                     {6, 40960, 50000, "MS-Data", 6}});
         QCOMPARE(gpt.entries.at(2)->name, QString(36, 'n'));   // at most 36 code units
-        QCOMPARE(gpt.getDataParition(), nullptr);
-        QCOMPARE(gpt.dataNumber, 0);
+        QCOMPARE(gpt.dataNumber, 6);
+        QCOMPARE(gpt.getDataParition()->number, 5);
+        QCOMPARE(gpt.allocatedEnd, quint64(2048 + 2048 + 4096 + 1809 + 19521 + 9041));
     }
 
-    void gptHeaderClaimsTooManyEntries_data()
+    void gptHeadersThatDoNotAddUp_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("17408 bytes hold 128 entries") << 17408 << 128;
-        QTest::newRow("2000 bytes hold 7 entries") << 2000 << 7;
-        QTest::newRow("1100 bytes hold the header only") << 1100 << 0;
-        QTest::newRow("600 bytes: header cut short") << 600 << 0;
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        const QList<GptImage::Part> parts = {{EFI_GUID, 2048, 4095, {}, 0, {}, -1}};
+        GptImage::Layout l;
+        QByteArray b = GptImage::make(l, parts);
+        b.replace(512, 8, "EFI PARX");
+        QTest::newRow("no signature") << b << "no GPT header";
+        l = {};
+        l.badHeaderCrc = true;
+        QTest::newRow("header checksum") << GptImage::make(l, parts) << "header's checksum";
+        l = {};
+        l.badArrayCrc = true;
+        QTest::newRow("array checksum") << GptImage::make(l, parts) << "checksum of the GPT entry array";
+        l = {};
+        l.entrySize = 64;
+        QTest::newRow("entries of 64 bytes") << GptImage::make(l, parts) << "entries of 64 bytes";
+        l = {};
+        l.count = 0xFFFFFFFFu;
+        l.size = 17920;
+        QTest::newRow("2^32-1 entries claimed") << GptImage::make(l, parts) << "claims 4294967295 entries";
+        l = {};
+        l.sgdisk = false;
+        l.count = 200;
+        l.size = 17408;   // 34 sectors hold 128 entries, not 200
+        QTest::newRow("array past the copy's end") << GptImage::make(l, parts) << "lies outside the table copy";
+        l = {};
+        l.firstUsable = 200000;
+        QTest::newRow("first usable after last usable") << GptImage::make(l, parts) << "lies after its last usable";
+        l = {};
+        QTest::newRow("entry ending before its start")
+            << GptImage::make(l, {{EFI_GUID, 4096, 2048, {}, 0, {}, 2}}) << "GPT entry 3 ends at sector 2048";
+        QTest::newRow("zeroed header") << QByteArray(17920, '\0') << "no GPT header";
     }
-    void gptHeaderClaimsTooManyEntries()
+    void gptHeadersThatDoNotAddUp()
     {
-        QFETCH(int, size);
-        QFETCH(int, expected);
-        QList<GptPart> parts;
-        for (int i = 0; i < 200; ++i)
-            parts << GptPart{MSR_GUID, quint64(2048 + 16 * i), quint64(2048 + 16 * i + 15), {}, 0, {}};
-        QByteArray b = gptBuffer(size, 34, 99999, 0xFFFFFFFFu, parts);
-        GptHandler gpt(true);   // the reorder walks the same entries again
-        gpt.ProcessGpt(b, "x");
-        QCOMPARE(gpt.entries.size(), expected);
-        QCOMPARE(gpt.originalEntries.size(), expected);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        GptHandler gpt(true);   // a refused table is neither read nor reordered
+        QVERIFY(!gpt.ProcessGpt(bytes, "x"));
+        QVERIFY2(gpt.readError.contains(reason), qPrintable(gpt.readError));
+        QVERIFY(gpt.entries.isEmpty() && gpt.originalEntries.isEmpty() && !gpt.reordered);
+
+        // The table model refuses the file with the reason, and lists nothing.
+        QVERIFY(Sandbox::writeFile("/tmp/refused.gptb", bytes));
+        partitionTable table("/tmp/refused.gptb", QString(), false);
+        QCOMPARE(table.handler, nullptr);
+        QVERIFY2(table.refusal.contains(reason), qPrintable(table.refusal));
+    }
+
+    void gptArraysOfEveryShape_data()
+    {
+        QTest::addColumn<bool>("sgdisk");
+        QTest::addColumn<quint32>("count");
+        QTest::addColumn<quint32>("entrySize");
+        QTest::addColumn<quint64>("entriesLba");
+        QTest::newRow("sgdisk file, 32 entries") << true << 32u << 128u << quint64(2);
+        QTest::newRow("sgdisk file, 256 entries") << true << 256u << 128u << quint64(2);
+        QTest::newRow("sgdisk file, 16 entries of 256 bytes") << true << 16u << 256u << quint64(2);
+        QTest::newRow("first sectors, 4 entries (first usable 6)") << false << 4u << 128u << quint64(2);
+        QTest::newRow("first sectors, array at sector 4") << false << 128u << 128u << quint64(4);
+    }
+    void gptArraysOfEveryShape()
+    {
+        QFETCH(bool, sgdisk);
+        QFETCH(quint32, count);
+        QFETCH(quint32, entrySize);
+        QFETCH(quint64, entriesLba);
+        GptImage::Layout l;
+        l.sgdisk = sgdisk;
+        l.count = count;
+        l.entrySize = entrySize;
+        l.entriesLba = entriesLba;
+        l.firstUsable = 6;
+        const QByteArray b = GptImage::make(l, {{EFI_GUID, 2048, 4095, "EFI", 0, {}, 0}, {DATA_GUID, 8192, 9000, "Data", 0, {}, 2}});
+        GptHandler gpt(false);
+        QVERIFY2(gpt.ProcessGpt(b, "x"), qPrintable(gpt.readError));
+        compareEntries(gpt.entries, {{1, 2048, 4095, "EFI-System", 1}, {3, 8192, 9000, "MS-Data", 3}});
+        QCOMPARE(gpt.entries.at(1)->name, QString("Data"));
+        QVERIFY(gpt.dataIsLast);
     }
 
     void gptTwoDataPartitions()
@@ -477,11 +522,12 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::newRow("511") << 511 << "none";
         QTest::newRow("512 is a DOS sector") << 512 << "dos";
-        QTest::newRow("513") << 513 << "gpt";
+        QTest::newRow("513: a GPT too short for its array") << 513 << "refused";
         QTest::newRow("17408 raw sectors") << 17408 << "gpt";
         QTest::newRow("17920 sgdisk backup") << 17920 << "gpt";
         QTest::newRow("17999") << 17999 << "gpt";
-        QTest::newRow("18000") << 18000 << "none";
+        QTest::newRow("34304: a table of 256 entries") << 34304 << "gpt";
+        QTest::newRow("past the largest array") << (1536 + (4 << 20) + 1) << "none";
         QTest::newRow("empty") << 0 << "none";
     }
     void tableFileSizeRules()
@@ -489,13 +535,20 @@ private slots:
         QFETCH(int, size);
         QFETCH(QString, kind);
         QByteArray content = size == 512 ? dosSector({{0, 0, 0x07, 2048, 4000000}})
-                                         : gptBuffer(size, 34, 131038, 128, {{DATA_GUID, 2048, 131038, {}, 0, {}}});
+                                         : gptBuffer(size, 34, 131038, size == 34304 ? 256 : 128,
+                                                     {{DATA_GUID, 2048, 131038, {}, 0, {}}});
         content.resize(size);
         const QString path = QStringLiteral("/tmp/table-%1.bin").arg(size);
         QVERIFY(Sandbox::writeFile(path, content));
         partitionTable table(path, QString(), false);
+        if (kind == "refused") {
+            QCOMPARE(table.handler, nullptr);
+            QVERIFY2(table.refusal.contains("GPT"), qPrintable(table.refusal));
+            return;
+        }
         if (kind == "none") {
             QCOMPARE(table.handler, nullptr);
+            QVERIFY(table.refusal.isEmpty());
             QCOMPARE(table.PrintTable(), QStringList{"COULD NOT FIND EITHER DEVICE OR FILE"});
             return;
         }
@@ -503,8 +556,7 @@ private slots:
         QCOMPARE(table.isGpt, kind == "gpt");
         QCOMPARE(table.handler == table.gptHandler, kind == "gpt");
         QCOMPARE(table.handler == table.mbrHandler, kind == "dos");
-        const int expected = (kind == "gpt" && size < 1024 + 640) ? 0 : 1;   // a 513-byte GPT holds no entry
-        QCOMPARE(table.entries.size(), expected);
+        QCOMPARE(table.entries.size(), 1);
     }
 
     void listingOfSavedTables()

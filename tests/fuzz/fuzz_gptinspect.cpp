@@ -1,4 +1,4 @@
-// libFuzzer target: gptinspect's whole reading and printing of a ".gptb" file.
+// libFuzzer target: gptinspect's whole reading and printing of a saved table.
 #include "gptinspector.h"
 
 #include <cstdlib>
@@ -7,12 +7,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (!GptInspector::Accepts(size))
         return 0;
-    const std::string out = GptInspector::Inspect(data, size);
-    // two heading lines, at most one line per entry inside the file, three summary lines
+    bool ok = false;
+    const std::string out = GptInspector::Inspect(data, size, &ok);
     size_t lines = 0;
     for (char c : out)
         lines += c == '\n';
-    if (lines < 5 || lines > 5 + (size - GptInspector::ENTRIES_OFFSET) / 128)
+    // A refusal is one reason, no listing; a listing has two heading lines, at most one line per
+    // 128 bytes of the file and three summary lines.
+    if (!ok && (out.empty() || lines != 0))
+        abort();
+    if (ok && (lines < 5 || lines > 5 + size / 128))
         abort();
     return 0;
 }

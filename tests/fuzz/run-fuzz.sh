@@ -38,6 +38,10 @@ case "$target" in
         sgdisk -o -n 1:2048:+8M -t 1:EF00 -n 2:0:+2M -t 2:0C01 -n 3:0:+40M -t 3:0700 -c 3:Data -n 4:0:0 -t 4:2700 "$img" >/dev/null || exit 1
         sgdisk -b "$seeds/table.gptb" "$img" >/dev/null || exit 1
         dd if="$img" of="$seeds/table.raw" bs=512 count=34 status=none
+        # 32 entries with entry 2 left empty, in both forms
+        sgdisk -o -S 32 -n 1:2048:+8M -t 1:EF00 -n 3:0:+8M -t 3:0700 "$img" >/dev/null || exit 1
+        sgdisk -b "$seeds/short-array.gptb" "$img" >/dev/null || exit 1
+        dd if="$img" of="$seeds/short-array.raw" bs=512 count=34 status=none
         # a header claiming 2^32-1 entries in a short buffer
         head -c 2000 "$seeds/table.gptb" > "$seeds/claims-too-many"
         printf '\377\377\377\377' | dd of="$seeds/claims-too-many" bs=1 seek=1104 conv=notrunc status=none

@@ -1,12 +1,13 @@
-// gptinspect: prints the partition sectors of a GPT table backup file (".gptb", made by
-// sgdisk -b) and the size of the drive it came from. Reads the file only.
+// gptinspect: prints the partition sectors of a saved GPT (".gptb", made by sgdisk -b, or a
+// drive's first sectors, or the drive itself) and the size of the drive it came from. Reads the
+// headers and the entry array only, and writes nothing.
 
 #include "gptinspector.h"
 
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -17,8 +18,9 @@ int main(int argc, char *argv[])
     if (args.size() < 2 || args.at(1) == QLatin1String("-h") || args.at(1) == QLatin1String("--help")) {
         if (args.size() >= 2) {
             printf("usage: gptinspect FILE\n"
-                   "Prints the partition sectors of a GPT table backup file (sgdisk -b, \".gptb\"),\n"
-                   "the size of the drive it was taken from, its last usable and last used sector.\n");
+                   "Prints the partition sectors of a saved GPT (sgdisk -b's \".gptb\" file, a drive's first\n"
+                   "sectors, or a drive), the size of the drive it was taken from, its last usable and last\n"
+                   "used sector. A table whose header does not add up is named and not listed.\n");
             return 0;
         }
         qDebug() << "Please provide file name to examine";
@@ -28,14 +30,23 @@ int main(int argc, char *argv[])
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return 0;
-    const QByteArray bytes = file.readAll();
-    file.close();
-    if (!GptInspector::Accepts(size_t(bytes.size()))) {
+    // A block device reports no size: only files can be too short.
+    if (QFileInfo(name).isFile() && !GptInspector::Accepts(size_t(file.size()))) {
         qDebug() << name << "does not appear to be a gpt backup file";
         return 0;
     }
-    const std::string out = GptInspector::Inspect(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                                  size_t(bytes.size()));
+    const GptLayout::Table table = GptLayout::ReadTable([&file](uint64_t offset, size_t length, std::vector<uint8_t> &out) {
+        out.assign(length, 0);
+        if (!file.seek(qint64(offset)))
+            return false;
+        return length == 0 || file.read(reinterpret_cast<char *>(out.data()), qint64(length)) == qint64(length);
+    });
+    file.close();
+    if (!table.ok) {
+        qDebug().noquote() << QStringLiteral("\"%1\" does not appear to be a gpt backup file: %2").arg(name, QString::fromStdString(table.error));
+        return 0;
+    }
+    const std::string out = GptInspector::Inspect(table);
     fwrite(out.data(), 1, out.size(), stdout);
     fflush(stdout);
     return 0;
