@@ -10,6 +10,7 @@
 #include "sandbox.h"
 #include "virtualdrive.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -144,6 +145,144 @@ private slots:
         QCOMPARE(table.handler->diskBytes, quint64(67108864));
     }
 
+    // Tables as other tools leave them on real machines: our rows equal sfdisk's, and vaultine -s
+    // lists every one of them.
+    void fieldTablesMatchSfdisk_data()
+    {
+        QTest::addColumn<bool>("gpt");
+        QTest::addColumn<QString>("make");   // a shell command; %1 is the drive
+        const QString efi = "type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B", data = "type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+        QTest::newRow("GPT: entry 2 deleted")
+            << true << "sbx_gpt %1 -n 1:2048:+8M -t 1:EF00 -n 2:0:+2M -t 2:0C01 -n 3:0:+30M -t 3:0700 -n 4:0:+10M -t 4:2700"
+                       " && sgdisk -d 2 %1 >/dev/null && sbx_probe %1";
+        QTest::newRow("GPT: 32 entries") << true << "sbx_gpt %1 -S 32 -n 1:2048:+8M -t 1:EF00 -n 3:0:+30M -t 3:0700";
+        QTest::newRow("GPT: first usable sector 2048")
+            << true << "printf 'label: gpt\\nfirst-lba: 2048\\nsize=8M," + efi + "\\nsize=30M," + data + "\\n' | sbx_dos %1";
+        QTest::newRow("GPT: first usable sector 34") << true << "sbx_gpt %1 -a 1 -n 1:34:+8M -t 1:EF00 -n 2:0:+30M -t 2:0700";
+        QTest::newRow("GPT: first usable sector 6, 16 entries")
+            << true << "printf 'label: gpt\\nfirst-lba: 6\\ntable-length: 16\\nstart=6,size=2042," + efi + "\\nstart=2048,size=30M," + data + "\\n' | sbx_dos %1";
+        QTest::newRow("GPT: entries out of disk order") << true << "sbx_gpt %1 -n 1:40960:+8M -t 1:0700 -n 2:2048:+8M -t 2:EF00";
+        QTest::newRow("GPT with a hybrid MBR") << true << "sbx_gpt %1 -n 1:2048:+8M -t 1:0700 -n 2:0:+8M -t 2:8300 -h 1:2";
+        QTest::newRow("DOS: a gap in the table")
+            << false << "printf 'start=2048,size=8M,type=7\\nsize=8M,type=83\\nsize=8M,type=27\\n' | sbx_dos %1"
+                        " && sfdisk -q --delete %1 2 && sbx_probe %1";
+        QTest::newRow("DOS: entries out of disk order") << false << "printf 'start=40960,size=8M,type=7\\nstart=2048,size=8M,type=83\\n' | sbx_dos %1";
+        // The second extended boot record moved to sector 30000, inside logical partition 5
+        // (24576-45055); the links are patched so that partition 6 stays where it was.
+        QTest::newRow("DOS: second EBR inside a logical partition")
+            << false << "printf 'start=2048,size=10M,type=7\\nstart=22528,size=40M,type=f\\nstart=24576,size=10M,type=83\\n"
+                        "start=47104,size=10M,type=82\\n' | sbx_dos %1 && e=22528 new=30000"
+                        " && old=$((e + $(od -An -tu4 -j $((e * 512 + 470)) -N4 %1)))"
+                        " && abs=$((old + $(od -An -tu4 -j $((old * 512 + 454)) -N4 %1)))"
+                        " && dd if=%1 of=%1 bs=512 skip=$old seek=$new count=1 conv=notrunc status=none"
+                        " && sbx_le32 $((abs - new)) | dd of=%1 bs=1 seek=$((new * 512 + 454)) conv=notrunc status=none"
+                        " && sbx_le32 $((new - e)) | dd of=%1 bs=1 seek=$((e * 512 + 470)) conv=notrunc status=none"
+                        " && dd if=/dev/zero of=%1 bs=512 seek=$old count=1 conv=notrunc status=none && sbx_probe %1";
+    }
+    void fieldTablesMatchSfdisk()
+    {
+        QFETCH(bool, gpt);
+        QFETCH(QString, make);
+        VirtualDrive drive("field", "64M");
+        const Sandbox::Result made = Sandbox::sh(make.arg(drive.device()));
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        QVERIFY(drive.setAsSystemDrive());
+        QVERIFY(sfdiskPartitions(drive.device()).size() >= 2);
+
+        partitionTable table(QString(), drive.device(), false);
+        QVERIFY2(table.handler != nullptr, qPrintable(table.refusal));
+        QCOMPARE(table.isGpt, gpt);
+        compareWithSfdisk(table.entries, drive.device(), gpt);
+
+        const Sandbox::Result shown = Sandbox::run("vaultine", {"-s"});
+        QCOMPARE(shown.exitCode, 0);
+        QCOMPARE(QString::fromLatin1(shown.out), table.PrintTableString());
+    }
+
+    // Drives the engine does not work on are named and refused, before anything is written:
+    // vaultine -s, a backup and a restore each end with 1003 and say why.
+    void unsupportedDrivesAreRefused_data()
+    {
+        QTest::addColumn<QString>("sector");
+        QTest::addColumn<QString>("make");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("Sun label") << QString() << "printf 's\\nw\\n' | fdisk %1; sfdisk -l %1 | grep -q 'Disklabel type: sun'" << "has a sun disk label: the engine reads only dos and gpt";
+        QTest::newRow("SGI label") << QString() << "printf 'G\\nw\\n' | fdisk %1; sfdisk -l %1 | grep -q 'Disklabel type: sgi'" << "has a sgi disk label";
+        QTest::newRow("4096-byte sectors") << "4096" << "sgdisk -o -n 1:0:+100M -t 1:0700 %1"
+                                           << "has 4096-byte logical sectors: the engine works only on drives with 512-byte sectors";
+    }
+    void unsupportedDrivesAreRefused()
+    {
+        QFETCH(QString, sector);
+        QFETCH(QString, make);
+        QFETCH(QString, reason);
+        // A set made from a drive the engine reads, to be restored onto the refused one.
+        VirtualDrive source("refuse-src", "64M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+8M", "-t", "1:8300"}));
+        QVERIFY(source.setAsSystemDrive());
+        QCOMPARE(Sandbox::run("vaultine", {"-b", "bim", "/mnt/set.bim"}, {}, {"GUI_TYPE=Q"}).exitCode, 0);
+
+        QDir().mkpath("/mnt/usb");
+        const QString device = sh("sbx_drive refused 512M " + sector).trimmed();
+        QVERIFY(device.startsWith("/dev/loop"));
+        QCOMPARE(Sandbox::sh(make.arg(device)).exitCode, 0);
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho " + device.mid(5) + "\n");
+        const QString before = sh("md5sum < " + device);
+
+        Sandbox::Result r = Sandbox::run("vaultine", {"-s"});
+        QCOMPARE(r.exitCode, 1003 & 255);
+        QVERIFY2(r.err.contains((device + " " + reason).toLatin1()), r.err.constData());
+        QVERIFY(r.out.isEmpty());
+
+        r = Sandbox::run("vaultine", {"-b", "bim", "/mnt/usb/refused.bim"}, {}, {"GUI_TYPE=Q"});
+        QCOMPARE(r.exitCode, 1003 & 255);
+        QVERIFY2(r.out.contains(reason.toLatin1()), r.out.constData());
+        QVERIFY(QDir("/mnt/usb").entryList(QDir::Files).isEmpty());
+
+        r = Sandbox::run("vaultine", {"-r", "bim", "/mnt/set.bim"}, {}, {"GUI_TYPE=Q"});
+        QCOMPARE(r.exitCode, 1003 & 255);
+        QVERIFY2(r.out.contains(reason.toLatin1()), r.out.constData());
+        QCOMPARE(sh("md5sum < " + device), before);
+    }
+
+    void savedTableThatSgdiskCannotLoad()
+    {
+        // sgdisk says it could not load the file and leaves the drive as it was: status 4 and
+        // "Error loading backup file!" are a table not restored.
+        VirtualDrive drive("noload", "64M");
+        QVERIFY(drive.makeGpt(GPT_WINDOWS));
+        QVERIFY(drive.setAsSystemDrive());
+        partitionTable table(QString(), drive.device(), false);
+        QVERIFY(!table.BackupParitionTable(drive.device(), "/tmp/t.bim").isEmpty());
+        Sandbox::writeDouble("sgdisk", "#!/bin/sh\n[ \"$1\" = -l ] && { echo 'Error loading backup file!'; exit 4; }\n"
+                                       "exec /usr/sbin/sgdisk \"$@\"\n");
+        QVERIFY(!table.RestoreParitionTable(drive.device(), "/tmp/t.bim"));
+        QVERIFY(Sandbox::readFile("/var/log/recovery.log").contains("sgdisk could not load the table /tmp/t.bim.gptb onto "
+                                                                    + drive.device().toLatin1() + " (status 4)"));
+    }
+
+    void showKeepsItsOwnScratchFiles()
+    {
+        // vaultine -s may run beside a working engine: its table copies carry its own process and
+        // go with it, never the engine's.
+        VirtualDrive drive("scratch", "64M");
+        QVERIFY(drive.makeDos(DOS_LOGICALS));
+        QVERIFY(drive.setAsSystemDrive());
+        const QStringList fixed = {"/tmp/gpt-backup.gptb", "/tmp/mbr-backup.bin", "/tmp/fat-ebr.bin"};
+        for (const QString &f : fixed)
+            QVERIFY(Sandbox::writeFile(f, "another engine's"));
+        QCOMPARE(Sandbox::run("vaultine", {"-s"}).exitCode, 0);
+        for (const QString &f : fixed)
+            QCOMPARE(Sandbox::readFile(f), QByteArray("another engine's"));
+        QCOMPARE(QDir("/tmp").entryList({"gpt-backup-*", "mbr-backup-*", "fat-ebr-*"}, QDir::Files), QStringList());
+        {
+            partitionTable table(QString(), drive.device(), false);
+            QVERIFY(table.mbrHandler->tableFile.startsWith(QStringLiteral("/tmp/mbr-backup-%1-").arg(QCoreApplication::applicationPid())));
+            QVERIFY(QFile::exists(table.mbrHandler->tableFile));
+        }
+        QCOMPARE(QDir("/tmp").entryList({"mbr-backup-*"}, QDir::Files), QStringList());
+    }
+
     void logicalPartitionsFollowTheChain()
     {
         VirtualDrive drive("logicals", "64M");
@@ -253,8 +392,8 @@ private slots:
         QVERIFY(drive.makeDos(script));
         QVERIFY(drive.setAsSystemDrive());
         const QString before = sh("sfdisk -d " + drive.device());
-        partitionTable table(QString(), drive.device(), false);   // reads through /tmp/mbr-backup.bin
-        QCOMPARE(table.mbrHandler->tableFile, QString("/tmp/mbr-backup.bin"));
+        partitionTable table(QString(), drive.device(), false);   // reads through its own copy of the sector
+        QVERIFY(table.mbrHandler->tableFile.startsWith("/tmp/mbr-backup-"));
         sh("sgdisk -Z " + drive.device());
         QVERIFY(sh("sfdisk -d " + drive.device()) != before);
         QVERIFY(table.RestoreParitionTable(drive.device(), QString()));
@@ -385,13 +524,19 @@ private slots:
     void widenToDiskEnd_data()
     {
         QTest::addColumn<bool>("gpt");
-        QTest::newRow("DOS") << false;
-        QTest::newRow("GPT") << true;
+        QTest::addColumn<QString>("driveSize");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("DOS") << false << QString::number(1000000 * 512) << qint64(997917);   // min(999999, 999966) - 2048 - 1
+        QTest::newRow("GPT") << true << QString::number(1000000 * 512) << qint64(997917);
+        // 3 TiB: a DOS entry's 32-bit sector numbers end the partition before sector 2^32 - 1
+        QTest::newRow("DOS past 2 TiB") << false << QString("3T") << qint64(4294967295LL - 2048 - 1);
     }
     void widenToDiskEnd()
     {
         QFETCH(bool, gpt);
-        VirtualDrive drive("widen", QString::number(1000000 * 512));
+        QFETCH(QString, driveSize);
+        QFETCH(qint64, size);
+        VirtualDrive drive("widen", driveSize);
         if (gpt)
             QVERIFY(drive.makeGpt({"-n", "1:2048:+100000", "-t", "1:0700"}));
         else
@@ -402,7 +547,7 @@ private slots:
         const QJsonArray parts = sfdiskPartitions(drive.device());
         QCOMPARE(parts.size(), 1);
         QCOMPARE(parts.at(0).toObject().value("start").toInt(), 2048);
-        QCOMPARE(parts.at(0).toObject().value("size").toInt(), 997917);   // min(999999, 999966) - 2048 - 1
+        QCOMPARE(qint64(parts.at(0).toObject().value("size").toDouble()), size);
 
         QVERIFY(!fdisk.AdjustDataPartition(drive.device(), 3, 0));        // no such partition
         QVERIFY(fdisk.adjustStatus != 0);

@@ -9,17 +9,23 @@ sbx_part() {
     esac
 }
 
-# sbx_drive NAME SIZE: a sparse image of SIZE (truncate's units: 64M, 11G) on a free loop device;
-# prints the device (/dev/loopN). The device is detached when the sandbox ends.
+# sbx_drive NAME SIZE [SECTOR]: a sparse image of SIZE (truncate's units: 64M, 11G) on a free loop
+# device, with SECTOR-byte logical sectors when given (512 otherwise); prints the device
+# (/dev/loopN). The device is detached when the sandbox ends.
 sbx_drive() {
     local img="$BRENLOW_SANDBOX/drives/$1.img" dev
     truncate -s "$2" "$img" || return 1
-    dev=$(losetup -f --show "$img") || return 1
+    dev=$(losetup -f --show ${3:+-b "$3"} "$img") || return 1
     echo "$dev" >> "$BRENLOW_SANDBOX/loops"
     # Partitions told to the kernel outlive a detach: drop what an earlier user of this loop
     # device left, or its nodes would map onto our new image.
     partx -d "$dev" 2>/dev/null
     echo "$dev"
+}
+
+# sbx_le32 N: N as the four bytes of a little-endian 32-bit number (for patching tables by hand).
+sbx_le32() {
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"
 }
 
 # sbx_probe DEV: make the partition nodes of DEV known (the kernel here parses no tables itself)
