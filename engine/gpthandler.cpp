@@ -52,6 +52,7 @@ bool GptHandler::ProcessGpt(const QByteArray &bytes, const QString &path)
     otherEntries.clear();
     dataEntries.clear();
     readError.clear();
+    readFile = path;
 
     const GptLayout::Table table
         = GptLayout::ReadTable(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));

@@ -45,6 +45,7 @@ public:
     QList<GptPartitionEntry> modifiedEntries;
     // Why the last parse read no table (a header that does not add up); empty when it did.
     QString readError;
+    QString readFile;   // the file the last parse read (a table's ".gptb" copy where there is one)
 
     static const QString GPTB;
 

@@ -154,7 +154,7 @@ void partitionTable::ProcessGptFile(const QString &file)
     gptHandler->ProcessGpt(file);
     isGpt = true;
     if (!gptHandler->readError.isEmpty()) {
-        refuse(QStringLiteral("The GPT in %1 cannot be read: %2").arg(file, gptHandler->readError));
+        refuse(QStringLiteral("The GPT in %1 cannot be read: %2").arg(gptHandler->readFile, gptHandler->readError));
         return;
     }
     entries = gptHandler->entries;

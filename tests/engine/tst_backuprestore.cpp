@@ -13,6 +13,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <memory>
@@ -331,6 +334,59 @@ private slots:
         QVERIFY2(volume > 200LL * 1000 * 1000, qPrintable(QString::number(volume)));
     }
 
+    // A GPT whose entry 2 was deleted (partitions 1, 3 and 4 remain): the data partition 3 is
+    // imaged under its own number and comes back with every file.
+    void deletedEntryKeepsItsPartition()
+    {
+        VirtualDrive source("gap-src", "160M");
+        makeWindowsGpt(source, "+80M", false);
+        sh("sgdisk -d 2 " + source.device() + " >/dev/null && sbx_probe " + source.device());
+        const QMap<QString, QString> files = ntfsFiles(source, 3);
+        verifyFilled(files);
+
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/gap.bim");
+        QCOMPARE(setFiles(), QStringList({"gap.bim", "gap.bim.gptb", "gap.bim.p1", "gap.bim.p3.000", "gap.bim.p4",
+                                          "gap.bim.sums", "gap.bim.txt"}));
+        VirtualDrive target("gap-dst", "160M");
+        QVERIFY_ENGINE(0, target.device(), "-r", "bim", SET_DIR + "/gap.bim");
+        QCOMPARE(gptListing(target.device()), gptListing(source.device()));
+        QCOMPARE(ntfsFiles(target, 3), files);
+        QCOMPARE(md5Of(target.partition(4)), md5Of(source.partition(4)));
+    }
+
+    // Two NTFS data partitions before the recovery partition: the deploy moves both behind it
+    // and grows the one that now lies last; the other keeps its size and files.
+    void deployGrowsTheLastDataPartition()
+    {
+        VirtualDrive source("twodata-src", "200M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+16M", "-t", "1:ef00", "-n", "2:0:+40M", "-t", "2:0700",
+                                "-n", "3:0:+60M", "-t", "3:0700", "-n", "4:0:+16M", "-t", "4:2700"}));
+        QVERIFY(source.makeFileSystem(1, "vfat", "EFI"));
+        QVERIFY(source.makeFileSystem(2, "ntfs", "First"));
+        QVERIFY(source.makeFileSystem(3, "ntfs", "Windows"));
+        fillNtfs(source, 3);
+        const QMap<QString, QString> first = ntfsFiles(source, 2), files = ntfsFiles(source, 3);
+        verifyFilled(files);
+        QVERIFY_ENGINE(0, source.device(), "-b", "bim", SET_DIR + "/two.bim");
+
+        VirtualDrive deployed("twodata-d", "400M");
+        QVERIFY_ENGINE(0, deployed.device(), "-d", "bim", SET_DIR + "/two.bim");
+        const QJsonArray parts = QJsonDocument::fromJson(sh("sfdisk --json " + deployed.device()).toLatin1())
+                                     .object().value("partitiontable").toObject().value("partitions").toArray();
+        QCOMPARE(parts.size(), 4);
+        const QString dataType = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+        QCOMPARE(parts.at(1).toObject().value("type").toString(), QString("DE94BBA4-06D1-4D40-A16A-BFD50179D6AC"));
+        QCOMPARE(parts.at(2).toObject().value("type").toString(), dataType);
+        QCOMPARE(parts.at(3).toObject().value("type").toString(), dataType);
+        QCOMPARE(parts.at(2).toObject().value("size").toInt(), 40 * 2048);
+        // the last partition reaches the drive's end (its last usable sector, less two)
+        const QJsonObject last = parts.at(3).toObject();
+        QCOMPARE(last.value("start").toInt() + last.value("size").toInt(), 400 * 2048 - 34 - 1);
+        QCOMPARE(ntfsFiles(deployed, 3), first);
+        QCOMPARE(ntfsFiles(deployed, 4), files);
+        QVERIFY(ntfsSize(deployed.partition(4), "volume") > 300LL * 1000 * 1000);
+    }
+
     void binarySets()
     {
         // At most 1 GiB: the set is the drive's bytes in one file.
@@ -439,6 +495,15 @@ private slots:
         QCOMPARE_STATUS(r, 0);
         QVERIFY(!r.out.contains("Verifying checksums"));
         QCOMPARE(md5Of(target.partition(2)), md5Of(source.partition(2)));
+
+        // A saved table whose headers were zeroed is refused with its reason, not written to the
+        // drive as an empty table.
+        const QString restored = md5Of(target.device());
+        sh("dd if=/dev/zero of=" + SET_DIR + "/g.bim.gptb bs=512 seek=1 count=2 conv=notrunc status=none");
+        r = engine({"-r", "bim", SET_DIR + "/g.bim"}, target.device());
+        QCOMPARE_STATUS(r, 1003 & 255);
+        QVERIFY2(r.err.contains("The GPT in " + SET_DIR + "/g.bim.gptb cannot be read: no GPT header"), qPrintable(r.err));
+        QCOMPARE(md5Of(target.device()), restored);
     }
 
     // The console stops a run by creating the abort file; the engine looks at it between
