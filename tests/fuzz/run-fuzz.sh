@@ -31,7 +31,7 @@ fi
 seeds=$work/seeds-$target
 corpus=$work/corpus-$target
 rm -rf "$seeds"; mkdir -p "$seeds" "$corpus"
-img=$work/seed.img
+img=$work/seed-$target.img   # one per target: the targets run side by side
 case "$target" in
     gpt|gptinspect)
         rm -f "$img"; truncate -s 64M "$img"
