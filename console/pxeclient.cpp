@@ -396,8 +396,10 @@ void PxeClient::onTimerTimeout()
             managerDialog = nullptr;
             applyMenuState();
         }
-        if (QFile::exists(MGR_INSTALL_FILE) && !webInstallRunning)
+        if (QFile::exists(MGR_INSTALL_FILE) && !webInstallRunning && !webInstallPending) {
+            webInstallPending = true;
             emit webInstallRequested();
+        }
     }
     if (fontUpRequested) {
         fontUpRequested = false;

@@ -175,6 +175,7 @@ private:
     bool exitQuestionOpen = false;
     bool terminalOpen = false;
     bool webInstallRunning = false;
+    bool webInstallPending = false;
     bool webRequestWaitLogged = false;
     bool uiBuilt = false;
     bool extraInfoShown = false;

@@ -77,10 +77,16 @@ void PxeClient::on_pbProdServerIP_clicked()
 void PxeClient::installImage_webrequest()
 {
     // The timer asks every second while the request file is there. One install at a time: while
-    // another drive job runs the request waits for it (said once in the log), and it is not
-    // started inside a blocking command's wait, whose caller would be held up for the install.
-    if (webInstallRunning || WaitLoop::UserInputHeld())
+    // another drive job runs the request waits for it (said once in the log). It is not started
+    // inside a blocking command's wait, whose caller would be held up for the install, but as
+    // soon as that has returned.
+    if (webInstallRunning)
         return;
+    if (WaitLoop::UserInputHeld()) {
+        runSoon([this]() { installImage_webrequest(); });
+        return;
+    }
+    webInstallPending = false;
     if (!DriveJob::Running().isEmpty()) {
         if (!webRequestWaitLogged)
             Logging(2) << "Web request to install image waits:" << DriveJob::Running() << "runs";

@@ -238,8 +238,14 @@ private slots:
         QCOMPARE(md5(device), before);
         Sandbox::sh("losetup -d " + device);
 
-        // A device without capacity (a loop device with nothing behind it) is not wiped.
-        const QString idle = QString::fromLatin1(Sandbox::sh("losetup -f").out).trimmed().mid(5);
+        // A device without capacity is not wiped. It is one this test attached (an empty image):
+        // a free device found with losetup -f could meanwhile carry another test's drive.
+        const QString empty = Sandbox::root() + "/drives/empty.img";
+        const Sandbox::Result idleAttached = Sandbox::sh(": > " + empty + " && dev=$(losetup -f --show " + empty +
+                                                         " 2>/dev/null) && echo $dev >> $BRENLOW_SANDBOX/loops && echo $dev");
+        QCOMPARE(idleAttached.exitCode, 0);
+        const QString idle = QString::fromLatin1(idleAttached.out).trimmed().mid(5);
+        QVERIFY(!idle.isEmpty());
         QVERIFY(!disk->WipeHardDrive(idle));
         QCOMPARE(disk->lastError, QStringLiteral("Could not determine drive capacity "));
         // mmcblk0p names the drive mmcblk0; a missing drive is not found.

@@ -276,12 +276,13 @@ private slots:
         QVERIFY(shellPid > 0);
         QVERIFY(!processGone(shellPid));
         // A job in the foreground, as a technician would leave it.
-        typeLine(terminal.termWidget, "sleep 600");
+        typeLine(terminal.termWidget, "sleep 600.25");
         QVERIFY(waitFor([&] { return Sandbox::sh("pgrep -x -P " + QString::number(shellPid) + " sleep").exitCode == 0; }));
         terminal.ui->buttonBox->button(QDialogButtonBox::Close)->click();
         QVERIFY(!terminal.isVisible());
         QVERIFY(waitFor([&] { return processGone(shellPid); }, 5000));
-        QVERIFY(waitFor([] { return Sandbox::sh("pgrep -x sleep").exitCode != 0; }, 5000));
+        // pgrep's "nothing found" is its status 1; the odd length keeps other tests' sleeps apart.
+        QVERIFY(waitFor([] { return Sandbox::sh("pgrep -fx 'sleep 600.25'").exitCode == 1; }, 5000));
     }
 
     void systemInformation_data()
