@@ -65,7 +65,7 @@ private slots:
                                                           << "10.9.8.8" << false;
         QTest::newRow("server_ip.sh from the boot's ip= word") << "quiet ip=10.0.0.5:10.1.1.1:10.0.0.1:255.0.0.0"
                                                                << "10.1.1.1" << true;
-        QTest::newRow("neither: built-in") << "quiet" << NetworkHandler::PRIMARY_SERVER_IP << true;
+        QTest::newRow("neither: built-in") << "quiet" << "192.168.10.2" << true;
     }
     void serverAddress()
     {
@@ -100,7 +100,7 @@ private slots:
         QTest::addColumn<QByteArray>("alternatives");
         QTest::addColumn<QStringList>("servers");
         QTest::newRow("one address: too short, built-in added, the address not")
-            << QByteArray("10.0.0.9") << QByteArray() << QStringList{"10.5.5.5", NetworkHandler::SECONDARY_SERVER_IP};
+            << QByteArray("10.0.0.9") << QByteArray() << QStringList{"10.5.5.5", "192.168.10.3"};
         QTest::newRow("list and alternatives, no doubles")
             << QByteArray("10.0.0.9 10.0.0.8\n") << QByteArray("10.0.0.7\n\n10.0.0.9\n")
             << QStringList{"10.5.5.5", "10.0.0.9", "10.0.0.8", "10.0.0.7"};
