@@ -378,7 +378,13 @@ void PxeClient::onTimerTimeout()
     inTimer = true;
     if (exitRequested) {
         exitRequested = false;
-        runSoon([this]() { on_pbExit_clicked(); });
+        if (!exitPending) {
+            exitPending = true;
+            runSoon([this]() {
+                exitPending = false;
+                on_pbExit_clicked();
+            });
+        }
         inTimer = false;
         return;
     }
@@ -413,7 +419,13 @@ void PxeClient::onTimerTimeout()
     }
     if (terminalRequested) {
         terminalRequested = false;
-        runSoon([this]() { openTerminal(); });
+        if (!terminalPending) {
+            terminalPending = true;
+            runSoon([this]() {
+                terminalPending = false;
+                openTerminal();
+            });
+        }
     }
     if (myIp.isEmpty() || ui->lblMyIP->text().isEmpty()) {
         serverHandler->GetServerIp(false);

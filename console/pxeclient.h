@@ -173,6 +173,8 @@ private:
     bool inTimer = false;
     int runningActions = 0;
     bool exitQuestionOpen = false;
+    bool exitPending = false;
+    bool terminalPending = false;
     bool terminalOpen = false;
     bool webInstallRunning = false;
     bool webInstallPending = false;
