@@ -1,6 +1,7 @@
 #include "diskhandler.h"
 
 #include "constants.h"
+#include "drivejob.h"
 #include "logging.h"
 #include "partitionname.h"
 #include "progress.h"
@@ -292,6 +293,11 @@ qint64 DiskHandler::GetHdCapacityInBlocks(const QString &drive)
 
 bool DiskHandler::WipeHardDrive(const QString &drive)
 {
+    DriveJob job(QStringLiteral("A drive wipe"));
+    if (!job.Taken()) {
+        lastError = DriveJob::BusyText();
+        return false;
+    }
     QString name = drive.isEmpty() ? activeDrive : drive;
     if (name.isEmpty()) {
         lastError = QStringLiteral("Drive empty");

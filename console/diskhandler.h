@@ -4,6 +4,8 @@
 // system drive, and the wipe. Firmware installation and the image flows are further members of
 // this class, in their own source files.
 
+#include "resultcodes.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -39,6 +41,7 @@ public:
 
     bool MountPartition(int number);
     qint64 GetHdCapacityInBlocks(const QString &drive = QString());
+    // A drive job: refused (false, lastError says why) while another runs.
     bool WipeHardDrive(const QString &drive = QString());
 
     // ---- Firmware installation (diskhandler_firmware.cpp) ----
@@ -53,6 +56,7 @@ public:
     int PartitionVersion12();
     int PartitionVersion16();
     // From a firmware archive (a tar in the medium's firmware folder): 0 is success, -1 no path.
+    // Both installs are drive jobs: while another runs they return ResultCode::DriveBusy.
     int InstallFromUsb(const QString &archive);
     QString CheckAndExtract(const QString &archive);
     int InstallUsbVersion16(const QString &folder);
@@ -73,14 +77,15 @@ public:
     static QString GetMd5sum(const QString &file);
     static QString GetFileString(const QString &file);
     static QByteArray GetFileByteArray(const QString &file);
-    static const int UnknownVersion = -3;
-    static const int FirmwareTooLarge = -2;
+    static const int UnknownVersion = ResultCode::UnknownVersion;
+    static const int FirmwareTooLarge = ResultCode::FirmwareTooLarge;
 
     // ---- Image backup and restore (diskhandler_images.cpp) ----
     // The imaging engine on folder/fileName under a progress dialog that its gauge output moves;
     // the engine's exit code (0 is success). type is "bim" (compressed set) or "bin" (raw set).
     // A backup clones (shrinks the NTFS data partition first) for Windows or when _forceClone is set;
-    // a restore deploys (reorders and expands) for Windows.
+    // a restore deploys (reorders and expands) for Windows. Drive jobs: ResultCode::DriveBusy while
+    // another runs.
     int Backup(const QString &type, const QString &folder, const QString &fileName, bool windows);
     int Restore(const QString &type, const QString &folder, const QString &fileName, bool windows);
     // The type word of an image set by its main member's name: "bim" for *.bim, else "bin".

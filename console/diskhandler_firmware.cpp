@@ -3,10 +3,12 @@
 // the freshly made partitions.
 #include "diskhandler.h"
 
+#include "drivejob.h"
 #include "logging.h"
 #include "progress.h"
 #include "serverhandler.h"
 #include "utils.h"
+#include "waitloop.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -21,9 +23,10 @@ static const QString MODALITY_INSTALL = QStringLiteral("/boot/modality.install")
 static const QString MODALITY_FACTORY = QStringLiteral("/boot/modality.factory");
 static const qint64 LARGE_DRIVE = 1228798;   // compared with driveSize (bytes)
 static const int REUNPACK_SECONDS = 300;
-static const int NO_DRIVE = -4;
-static const int COPY_FAILED = -5;
-static const int NOT_UNPACKED = -6;
+static const int NO_DRIVE = ResultCode::NoDrive;
+static const int COPY_FAILED = ResultCode::CopyFailed;
+static const int NOT_UNPACKED = ResultCode::NotUnpacked;
+static const QString INSTALL_JOB = QStringLiteral("A firmware install");
 static const qint64 CHUNK = 4 * 1024 * 1024;
 
 namespace {
@@ -72,11 +75,6 @@ QString serverEnvironment()
     return QStringLiteral("PXE_SERVER=") + ServerHandler::GetInstance()->serverIp;
 }
 
-void serveEvents()
-{
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-}
-
 // Copies a file piece by piece, keeping the window served; an existing target is kept.
 bool copyFile(const QString &source, const QString &target)
 {
@@ -95,7 +93,7 @@ bool copyFile(const QString &source, const QString &target)
             out.remove();
             return false;
         }
-        serveEvents();
+        WaitLoop::ServePending();
     }
     return out.flush();
 }
@@ -119,6 +117,11 @@ void logUefiPlatform()
 
 int DiskHandler::InstallImage(const QString &model, const QString &version)
 {
+    DriveJob job(INSTALL_JOB);
+    if (!job.Taken()) {
+        lastError = DriveJob::BusyText();
+        return ResultCode::DriveBusy;
+    }
     BusyMarker busy;
     if (activeDrive.isEmpty()) {
         Logging(2) << "InstallImage: no system drive";
@@ -295,7 +298,12 @@ QString DiskHandler::GetModelFromUsbPath(const QString &path)
 int DiskHandler::InstallFromUsb(const QString &archive)
 {
     if (archive.isEmpty())
-        return -1;
+        return ResultCode::NoArchive;
+    DriveJob job(INSTALL_JOB);
+    if (!job.Taken()) {
+        lastError = DriveJob::BusyText();
+        return ResultCode::DriveBusy;
+    }
     if (activeDrive.isEmpty()) {
         Logging(2) << "InstallFromUsb: no system drive";
         return NO_DRIVE;
@@ -542,9 +550,14 @@ bool DiskHandler::CheckAndCopy(const QString &folder, const QString &baseName, b
     }
     if (extract) {
         Logging(2) << "Extract root";
+        // tar's verdict is its exit status: a warning on a good archive is no failure, and a
+        // failure is one even when it printed nothing.
+        int exitCode = 0;
         const QStringList output = Utils::ExecuteShellDebug(QStringLiteral("tar"), {QStringLiteral("-C"), HD_P1,
-                                                            QStringLiteral("-xaf"), data}, 600000);
-        return output.isEmpty();
+                                                            QStringLiteral("-xaf"), data}, 600000, &exitCode);
+        if (exitCode != 0)
+            Logging(2) << "Extract root failed" << exitCode << output.join(QStringLiteral(" / "));
+        return exitCode == 0;
     }
     return copyFile(data, HD_P4 + "/" + baseName + ".squash") && copyFile(sumFile, HD_P4 + "/" + baseName + ".md5");
 }
@@ -560,7 +573,7 @@ QString DiskHandler::GetMd5sum(const QString &file)
         if (piece.isEmpty())
             break;
         hash.addData(piece);
-        serveEvents();
+        WaitLoop::ServePending();
     }
     return QString::fromLatin1(hash.result().toHex());
 }

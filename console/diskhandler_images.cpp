@@ -3,6 +3,7 @@
 
 #include "diskhandler.h"
 
+#include "drivejob.h"
 #include "logging.h"
 #include "progress.h"
 #include "utils.h"
@@ -20,6 +21,9 @@ static int runImagingEngine(const QString &option, const QString &type, const QS
         Logging(2) << "DiskHandler: no image to hand to the engine" << option << type << image;
         return Utils::FailedStartCode;
     }
+    DriveJob job(QStringLiteral("The imaging engine (%1)").arg(title));
+    if (!job.Taken())
+        return ResultCode::DriveBusy;
     const QStringList args = {option, type, image};
     Logging(2) << DiskHandler::IMAGING_ENGINE << args.join(' ');
     Progress dialog(image);

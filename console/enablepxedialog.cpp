@@ -4,7 +4,11 @@
 #include "logging.h"
 #include "utils.h"
 
+#include "drivejob.h"
+
 #include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
 
 EnablePxeDialog::EnablePxeDialog(QWidget *parent)
     : QDialog(parent), ui(new Ui::EnablePxeDialog), utils(Utils::GetInstance()), logger(Logging::GetInstance(7, false))
@@ -34,16 +38,48 @@ void EnablePxeDialog::on_buttonBox_accepted()
     logger->LogMessage(QStringLiteral("PXE Dialog OK Button Pressed"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
     switching = true;
-    layout()->setEnabled(false);
-    ui->ckbPxeEnabled->setEnabled(false);
-    ui->buttonBox->setEnabled(false);
-    utils->SpawnSetPxeSwitchEnable(enable);
+    enableInput(false);
+    if (!utils->SpawnSetPxeSwitchEnable(enable)) {
+        // Another drive job (or a switch) runs: nothing was started, nothing will finish.
+        switching = false;
+        QApplication::restoreOverrideCursor();
+        enableInput(true);
+        logger->LogMessage(QStringLiteral("PXE Dialog switch refused"));
+        QMessageBox::warning(this, QStringLiteral("Drive Busy"), DriveJob::BusyText());
+        return;
+    }
     logger->LogMessage(QStringLiteral("PXE Dialog Spawned PXE enable ") + (enable ? "enabled" : "disabled"));
+}
+
+void EnablePxeDialog::enableInput(bool enable)
+{
+    layout()->setEnabled(enable);
+    ui->ckbPxeEnabled->setEnabled(enable);
+    ui->buttonBox->setEnabled(enable);
 }
 
 void EnablePxeDialog::on_buttonBox_rejected()
 {
     reject();
+}
+
+void EnablePxeDialog::reject()
+{
+    // Escape lands here too: the dialog stays until the switch it started has ended.
+    if (switching) {
+        logger->LogMessage(QStringLiteral("EnablePxeDialog: the switch is still running"));
+        return;
+    }
+    QDialog::reject();
+}
+
+void EnablePxeDialog::closeEvent(QCloseEvent *event)
+{
+    if (switching) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void EnablePxeDialog::onSpawnedThreadFinished(int exitCode)

@@ -1,6 +1,7 @@
 #pragma once
 // The firmware's LAN (PXE) boot setting: shows it, and on OK switches it in the background
-// through the LAN boot utility, staying open (and disabled) until the switch has ended.
+// through the LAN boot utility, staying open (and disabled) until the switch has ended: neither
+// Escape nor the window's close leaves it while the switch runs.
 
 #include <QDialog>
 
@@ -8,6 +9,7 @@ namespace Ui {
 class EnablePxeDialog;
 }
 class Logging;
+class QCloseEvent;
 class Utils;
 
 class EnablePxeDialog : public QDialog
@@ -21,11 +23,17 @@ public:
 
 public slots:
     void accept() override;
+    void reject() override;
     void on_buttonBox_accepted();
     void on_buttonBox_rejected();
     void onSpawnedThreadFinished(int exitCode);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    void enableInput(bool enable);
+
     Utils *utils = nullptr;
     Logging *logger = nullptr;
     bool switching = false;

@@ -1,8 +1,10 @@
 #include "networkhandler.h"
 
+#include "logging.h"
 #include "utils.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QRegularExpression>
 
 const QString NetworkHandler::PRIMARY_SERVER_IP = QStringLiteral("192.168.10.2");
@@ -40,9 +42,13 @@ void NetworkHandler::GetNetworkInformation()
 
 bool NetworkHandler::CheckServerIP(const QString &address)
 {
-    const QString target = address.isEmpty() ? ipAddress : address;
-    if (target.isEmpty())
+    // Only a server address is checked: an empty one would ping the unit itself and pass, and
+    // a word that is no address could read as one of ping's options.
+    const QString target = address.trimmed();
+    if (QHostAddress(target).isNull()) {
+        Logging(2) << "CheckServerIP: no valid server address" << target;
         return false;
+    }
     const QStringList lines = Utils::ExecuteShell(QStringLiteral("ping"),
         {QStringLiteral("-i1"), QStringLiteral("-c1"), QStringLiteral("-w1"), target}, 3000);
     return lines.join('\n').contains(QLatin1String("1 received, 0% packet loss"));

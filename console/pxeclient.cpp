@@ -1,23 +1,16 @@
 #include "pxeclient.h"
 #include "ui_pxeclient.h"
 
-#include "boottypedialog.h"
 #include "confirmationdialog.h"
 #include "constants.h"
 #include "diskhandler.h"
-#include "logindialog.h"
-#include "enablepxedialog.h"
+#include "drivejob.h"
 #include "logging.h"
 #include "managercontroldialog.h"
-#include "modelsdialog.h"
 #include "networkhandler.h"
 #include "serverhandler.h"
-#include "serveripdialog.h"
-#include "systeminfo.h"
-#include "terminalwidget.h"
-#include "testvtl.h"
 #include "utils.h"
-#include "versionsdialog.h"
+#include "waitloop.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -34,14 +27,15 @@
 
 static const QString VERSION_FILE = QStringLiteral("/etc/version");
 static const QString RESOLUTION_FILE = QStringLiteral("/tmp/resolution");
-static const QString MGR_CTL_FILE = QStringLiteral("/tmp/mgr_ctl");
-static const QString MGR_INSTALL_FILE = QStringLiteral("/tmp/mgr-requested-install");
 static const QString STOP_QT_FILE = QStringLiteral("/tmp/stop-qt");
 static const QString DEBUG_QT_FILE = QStringLiteral("/tmp/debug-qt");
 static const QString FORCE_CLONE_FILE = QStringLiteral("/tmp/forceClone");
 static const int MAX_WIDTH = 1024;
 static const int MAX_HEIGHT = 768;
 static const int CLIENT_INSET = 25;
+
+const QString PxeClient::MGR_CTL_FILE = QStringLiteral("/tmp/mgr_ctl");
+const QString PxeClient::MGR_INSTALL_FILE = QStringLiteral("/tmp/mgr-requested-install");
 
 PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClient)
 {
@@ -118,7 +112,8 @@ PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClien
     timer->start(1000);
 
     startAutomaticWork();
-    connect(this, &PxeClient::webInstallRequested, this, &PxeClient::installImage_webrequest);
+    // Queued: the install runs after the tick that asked for it has returned.
+    connect(this, &PxeClient::webInstallRequested, this, &PxeClient::installImage_webrequest, Qt::QueuedConnection);
 }
 
 PxeClient::~PxeClient()
@@ -329,11 +324,19 @@ void PxeClient::SetupMenus(bool production)
 
 void PxeClient::SetEnableButtons(bool enable)
 {
-    isBusy = !enable;
-    ui->frmMenu->setEnabled(enable);
-    ui->frmMenu->setVisible(enable);
-    ui->pbExit->setEnabled(enable);
-    ui->pbExit->setVisible(enable);
+    runningActions = enable ? qMax(0, runningActions - 1) : runningActions + 1;
+    applyMenuState();
+}
+
+void PxeClient::applyMenuState()
+{
+    // A management server's control wins over everything the technician or the timer ran.
+    const bool shown = runningActions == 0 && !managerDialog;
+    isBusy = !shown;
+    ui->frmMenu->setEnabled(shown);
+    ui->frmMenu->setVisible(shown);
+    ui->pbExit->setEnabled(shown);
+    ui->pbExit->setVisible(shown);
 }
 
 void PxeClient::UpdateInfoLabels()
@@ -357,6 +360,16 @@ void PxeClient::UpdateInfoLabels()
 
 // ---- timer -----------------------------------------------------------------------------------
 
+void PxeClient::runSoon(const std::function<void()> &work)
+{
+    QTimer::singleShot(WaitLoop::UserInputHeld() ? 100 : 0, this, [this, work]() {
+        if (WaitLoop::UserInputHeld())
+            runSoon(work);
+        else
+            work();
+    });
+}
+
 void PxeClient::onTimerTimeout()
 {
     // Commands run from here keep the timer served: never start a second tick inside the first.
@@ -365,23 +378,34 @@ void PxeClient::onTimerTimeout()
     inTimer = true;
     if (exitRequested) {
         exitRequested = false;
-        on_pbExit_clicked();
+        if (!exitPending) {
+            exitPending = true;
+            runSoon([this]() {
+                exitPending = false;
+                on_pbExit_clicked();
+            });
+        }
         inTimer = false;
         return;
     }
     if (QFile::exists(MGR_CTL_FILE)) {
         if (!managerDialog) {
-            SetEnableButtons(false);
             managerDialog = new ManagerControlDialog(this);
             managerDialog->setAttribute(Qt::WA_DeleteOnClose);
             managerDialog->show();
+            applyMenuState();
         }
-    } else if (QFile::exists(MGR_INSTALL_FILE)) {
-        emit webInstallRequested();
-    } else if (managerDialog) {
-        managerDialog->close();
-        SetEnableButtons(true);
-        managerDialog = nullptr;
+    } else {
+        // The server may hand over its install request in the same tick that ends its control.
+        if (managerDialog) {
+            managerDialog->close();
+            managerDialog = nullptr;
+            applyMenuState();
+        }
+        if (QFile::exists(MGR_INSTALL_FILE) && !webInstallRunning && !webInstallPending) {
+            webInstallPending = true;
+            emit webInstallRequested();
+        }
     }
     if (fontUpRequested) {
         fontUpRequested = false;
@@ -395,7 +419,13 @@ void PxeClient::onTimerTimeout()
     }
     if (terminalRequested) {
         terminalRequested = false;
-        openTerminal();
+        if (!terminalPending) {
+            terminalPending = true;
+            runSoon([this]() {
+                terminalPending = false;
+                openTerminal();
+            });
+        }
     }
     if (myIp.isEmpty() || ui->lblMyIP->text().isEmpty()) {
         serverHandler->GetServerIp(false);
@@ -408,11 +438,12 @@ void PxeClient::onTimerTimeout()
 
 bool PxeClient::serviceModifiers(const QKeyEvent *key) const
 {
+    // All three forms are read from the native modifier mask: 29 is X11's Shift, Control, Mod1
+    // (Alt) and Mod2 (NumLock) bits; a remote viewer sends Qt's modifier flags there instead.
     const quint32 native = key->nativeModifiers();
     const quint32 shiftCtrlMeta = Qt::ShiftModifier | Qt::ControlModifier | Qt::MetaModifier;
-    const Qt::KeyboardModifiers shiftCtrlAlt = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
-    // 29: X11's Shift, Control, Mod1 (Alt) and Mod2 (NumLock) bits.
-    return native == 29 || native == shiftCtrlMeta || (key->modifiers() & ~Qt::MetaModifier) == shiftCtrlAlt;
+    const quint32 shiftCtrlAlt = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+    return native == 29 || native == shiftCtrlMeta || (native & ~quint32(Qt::MetaModifier)) == shiftCtrlAlt;
 }
 
 bool PxeClient::eventFilter(QObject *watched, QEvent *event)
@@ -499,11 +530,18 @@ void PxeClient::debugKey(int key)
 
 void PxeClient::on_pbExit_clicked()
 {
-    SetEnableButtons(false);
-    ConfirmationDialog question(QStringLiteral("Do you want to %1?").arg(ui->pbExit->text().toLower()), this);
-    const bool accepted = question.exec() == QDialog::Accepted;
-    SetEnableButtons(true);
-    if (!accepted)
+    // One question at a time; and never away from a drive job half done.
+    if (exitQuestionOpen || DriveJob::RefuseIfBusy(this))
+        return;
+    exitQuestionOpen = true;
+    bool accepted;
+    {
+        MenuBusy menu(this);
+        ConfirmationDialog question(QStringLiteral("Do you want to %1?").arg(ui->pbExit->text().toLower()), this);
+        accepted = question.exec() == QDialog::Accepted;
+    }
+    exitQuestionOpen = false;
+    if (!accepted || DriveJob::RefuseIfBusy(this))
         return;
     if (QFile::exists(STOP_QT_FILE) || exitClosesApp) {
         Cleanup();
@@ -538,267 +576,4 @@ void PxeClient::Cleanup()
     auxiliaryWindows.clear();
 }
 
-// ---- drives and media ------------------------------------------------------------------------
 
-QString PxeClient::GetActiveHardDrive()
-{
-    activeDrive = diskHandler->GetActiveHardDrive();
-    while (activeDrive.isEmpty()) {
-        ConfirmationDialog question(QStringLiteral("No Hard Drive Detected:\n  Would you like to scan for the hard drive again?"), this);
-        const int answer = question.exec();
-        Logging(2) << "Dialog result" << answer;
-        if (answer != QDialog::Accepted)
-            break;
-        Utils::ExecuteShell(QStringLiteral("ahd.sh"), 60000);
-        activeDrive = diskHandler->GetActiveHardDrive();
-    }
-    return activeDrive;
-}
-
-QString PxeClient::GetUsbMountPath(bool quiet)
-{
-    bool mounted = diskHandler->isUsbMounted();
-    Logging(2) << "PxeClient::GetUsbMountPath -- Usb Mounted" << int(mounted);
-    if (!mounted) {
-        Logging(2) << "PxeClient::GetUsbMountPath -- mount USB";
-        mounted = diskHandler->MountUsb();
-    }
-    if (mounted) {
-        Logging(2) << "PxeClient::GetUsbMountPath -- USB Mounted";
-        return DiskHandler::USB_MOUNT;
-    }
-    if (!quiet)
-        QMessageBox::warning(this, QStringLiteral("Could Not Mount USB Drive"), QStringLiteral("Failed to mount the USB Drive"));
-    return QString();
-}
-
-QString PxeClient::GetCdMountPath()
-{
-    if (!diskHandler->isCdMounted())
-        diskHandler->MountCd();
-    if (diskHandler->isCdMounted())
-        return DiskHandler::CD_MOUNT;
-    QMessageBox::warning(this, QStringLiteral("Could Not Mount CD Rom"), QStringLiteral("Failed to mount the CD Drive"));
-    return QString();
-}
-
-void PxeClient::on_pbWipeDrive_clicked()
-{
-    if (GetActiveHardDrive().isEmpty())
-        return;
-    SetEnableButtons(false);
-    ConfirmationDialog question(QStringLiteral("Are you certain you want wipe all data from %1?").arg(activeDrive), this);
-    const int answer = question.exec();
-    Logging(2) << "Dialog result" << answer;
-    if (answer == QDialog::Accepted) {
-        Utils::ExecuteShell(QStringLiteral("umountdrives.sh"), 60000);
-        if (!diskHandler->WipeHardDrive(activeDrive))
-            QMessageBox::warning(this, QStringLiteral("Wipe Drive"),
-                                 QStringLiteral("The drive was not wiped: %1").arg(diskHandler->lastError));
-    }
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbUnmountUsb_clicked()
-{
-    diskHandler->UnmountUsb();
-    SetEnableButtons(true);
-}
-
-// ---- rows handled by the workflows, the terminal and the test bench --------------------------
-
-void PxeClient::on_pbInstallImage_clicked()
-{
-    // 1. The server must answer.
-    SetEnableButtons(false);
-    if (!serverHandler->VerifyServerIp(QString())) {
-        QMessageBox::critical(this, QStringLiteral("Failure"), QStringLiteral("Could not contact the PXE server"));
-        SetEnableButtons(true);
-        return;
-    }
-    // 2. and 3. Model, then version; Back returns to the models, Cancel ends it all.
-    QString model, version;
-    while (version.isEmpty()) {
-        QStringList models = serverHandler->GetModels();
-        models.sort(Qt::CaseSensitive);
-        ModelsDialog modelsDialog(models);
-        if (modelsDialog.exec() != QDialog::Accepted) {
-            SetEnableButtons(true);
-            return;
-        }
-        model = modelsDialog.selection;
-        if (model.isEmpty())
-            continue;
-        while (version.isEmpty()) {
-            VersionsDialog versionsDialog(serverHandler->GetVersions(model));
-            const bool accepted = versionsDialog.exec() == QDialog::Accepted;
-            if (!accepted && versionsDialog.selection == QLatin1String("back"))
-                break;
-            if (!accepted) {
-                SetEnableButtons(true);
-                return;
-            }
-            version = versionsDialog.selection;
-        }
-        if (version.isEmpty())
-            model.clear();
-    }
-    Logging(2) << "Version selected" << version;
-    // 4. Install and tell the result.
-    const int result = diskHandler->InstallImage(model, version);
-    Logging(2) << "Install image " << model << " " << version << " Result " << result;
-    if (result == 0)
-        QMessageBox::information(this, QStringLiteral("Success"), QStringLiteral("Firmware Installation Successful."));
-    else
-        QMessageBox::critical(this, QStringLiteral("Failure"),
-                              QStringLiteral("Firmware Installation failed  with result code %1").arg(result));
-    SetEnableButtons(true);
-}
-void PxeClient::on_pbCompressedBackup_clicked()
-{
-    HandleBackupRestore(false, true, false);
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbBinaryBackup_clicked()
-{
-    SetEnableButtons(false);
-    const QMessageBox::StandardButton answer = QMessageBox::warning(
-        this, ui->pbBinaryBackup->text(),
-        QStringLiteral("Binary Backup has been deprecated and should NOT be used.\nPress YES to continue to create a binary backup"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer == QMessageBox::Yes)
-        HandleBackupRestore(false, false, false);
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbRestore_clicked()
-{
-    HandleBackupRestore(true, false, false);
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbCloneImage_clicked()
-{
-    HandleBackupRestore(false, true, true);
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbDeployImage_clicked()
-{
-    HandleBackupRestore(true, false, true);
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbSysInfo_clicked()
-{
-    SetEnableButtons(false);
-    SystemInfo info;
-    info.setMaximumHeight(screenRect.height());
-    info.setMaximumWidth(screenRect.width());
-    keepAuxiliary(&info);
-    info.exec();
-    SetEnableButtons(true);
-}
-void PxeClient::on_pbInstallFromUsb_clicked()
-{
-    InstallFromUsb(false);
-}
-void PxeClient::on_pbProdServerIP_clicked()
-{
-    SetEnableButtons(false);
-    ServerIpDialog dialog(serverHandler->GetServerIp(false).trimmed());
-    dialog.exec();
-    const QString chosen = dialog.selectedIp.trimmed();
-    if (!chosen.isEmpty())
-        serverHandler->SetServerIp(chosen);
-    SetEnableButtons(true);
-    UpdateInfoLabels();
-}
-void PxeClient::on_pbBootType_clicked()
-{
-    SetEnableButtons(false);
-    BootTypeDialog dialog;
-    dialog.exec();
-    SetEnableButtons(true);
-}
-void PxeClient::on_pbPxeBoot_clicked()
-{
-    SetEnableButtons(false);
-    EnablePxeDialog dialog;
-    dialog.exec();
-    logger->LogMessage(QStringLiteral("Pxe Dialog Returned"));
-    SetEnableButtons(true);
-}
-void PxeClient::on_pbVaultine_clicked()
-{
-    // Close only hides a bench; a new opening builds a new one, so the idle hidden ones go.
-    for (const QPointer<QWidget> &window : qAsConst(auxiliaryWindows)) {
-        auto *old = qobject_cast<TestVtl *>(window.data());
-        if (old && !old->isVisible() && !old->busy)
-            old->deleteLater();
-    }
-    auto *bench = new TestVtl();
-    bench->setGeometry(clientRect);
-    bench->show();
-    keepAuxiliary(bench);
-}
-void PxeClient::on_pbQterm_clicked() { openTerminal(); }
-
-void PxeClient::openTerminal()
-{
-    SetEnableButtons(false);
-    Logging(2) << "runQterminal";
-    LoginDialog login(nullptr);
-    keepAuxiliary(&login);
-    if (login.exec() == QDialog::Accepted && LoginDialog::IsServicePassword(login.password)) {
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QPointer<TerminalWidget> terminal = new TerminalWidget(nullptr);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        terminal->setGeometry(clientRect);
-        keepAuxiliary(terminal.data());
-        terminal->exec();
-        // A shell still running goes with its terminal.
-        if (terminal)
-            terminal->deleteLater();
-    }
-    SetEnableButtons(true);
-}
-
-void PxeClient::on_pbRestorePartTbl_clicked()
-{
-    // A hidden row that only exercises the progress dialog: a title, a message and the bar.
-    SetEnableButtons(false);
-    Utils::GetInstance()->ExecuteProgressShell(
-        QStringLiteral("sh"),
-        {QStringLiteral("-c"), QStringLiteral("echo 'TTT Progress test'; for i in 0 25 50 75 100; do echo \"XXX Step $i\"; "
-                                              "echo $i; sleep 0.3; done")},
-        nullptr, true);
-    SetEnableButtons(true);
-}
-
-void PxeClient::installImage_webrequest()
-{
-    // One install at a time: a request that arrives while the technician works waits its turn
-    // (the timer asks again every second while the file is there).
-    if (isBusy)
-        return;
-    Logging(2) << "Web request to install image has been received";
-    const QString server = serverHandler->GetServerIp(false);
-    Logging(2) << "Server = " << server;
-    if (!ui->lblInfo1->text().contains(server))
-        UpdateInfoLabels();
-    QFile request(MGR_INSTALL_FILE);
-    if (!request.open(QIODevice::ReadOnly))
-        return;
-    const QStringList words = QString::fromLatin1(request.read(4096)).trimmed().split(' ');
-    request.close();
-    request.remove();
-    if (words.size() < 2)
-        return;
-    Logging(2) << "Installing " << words.at(0) << " " << words.at(1);
-    const int result = diskHandler->InstallImage(words.at(0), words.at(1));
-    Logging(2) << "Install of " << words.at(0) << " " << words.at(1) << " returned" << result;
-}

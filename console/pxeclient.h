@@ -3,11 +3,28 @@
 // and Exit/Reboot. It runs the start-up (options, screen, font, style sheet), serves a one-second
 // timer for requests from hidden keys and from a management server (marker files), and hands
 // each menu row's work to the class that owns it.
+//
+// Where each row's handler lives:
+//   pxeclient_drive.cpp     Wipe Drive, Unmount USB Drive (and finding drives and media)
+//   pxeclient_server.cpp    Install Image, Production Server IP, the management install request
+//   pxeclient_images.cpp    Backup, Binary Backup, Restore Image, Clone Windows, Deploy Windows
+//   pxeclient_firmware.cpp  Install From USB
+//   pxeclient_boot.cpp      UEFI/Legacy Boot, PXE Boot
+//   pxeclient_service.cpp   System Information, Terminal, Advanced Tool, Restore Partition Table
+// This file: start-up, the menu's state, the one-second timer, the keys, exit.
+//
+// Actions nest (a management request served while a dialog of the technician is open): the menu
+// comes back when the last running action has ended, and never while a management server has
+// the unit (/tmp/mgr_ctl). The timer does only quick work itself; what waits (a question, the
+// terminal, an install) it starts after its tick has returned, so that it keeps watching the
+// marker files while that runs.
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QRect>
 #include <QStringList>
+
+#include <functional>
 
 namespace Ui {
 class PxeClient;
@@ -28,6 +45,7 @@ public:
 
     void show();
     void SetupMenus(bool production);
+    // false: one more action runs (the menu hides); true: one has ended.
     void SetEnableButtons(bool enable);
     void UpdateInfoLabels();
     void SetInitialFontSize(int width);
@@ -80,6 +98,9 @@ public:
     QTimer *timer = nullptr;
     QPointer<ManagerControlDialog> managerDialog;
 
+    static const QString MGR_CTL_FILE;
+    static const QString MGR_INSTALL_FILE;
+
 signals:
     void webInstallRequested();
 
@@ -109,6 +130,22 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // The menu is hidden for the lifetime of one of these (one action).
+    class MenuBusy
+    {
+    public:
+        explicit MenuBusy(PxeClient *window) : window(window) { window->SetEnableButtons(false); }
+        ~MenuBusy() { window->SetEnableButtons(true); }
+        MenuBusy(const MenuBusy &) = delete;
+        MenuBusy &operator=(const MenuBusy &) = delete;
+
+    private:
+        PxeClient *window;
+    };
+
+    void applyMenuState();
+    // Starts work once no blocking command's wait is on the way (see WaitLoop::UserInputHeld).
+    void runSoon(const std::function<void()> &work);
     void readStartOptions();
     void chooseScreenArea();
     void logScreenInformation();
@@ -134,6 +171,14 @@ private:
     DiskHandler *diskHandler = nullptr;
     ServerHandler *serverHandler = nullptr;
     bool inTimer = false;
+    int runningActions = 0;
+    bool exitQuestionOpen = false;
+    bool exitPending = false;
+    bool terminalPending = false;
+    bool terminalOpen = false;
+    bool webInstallRunning = false;
+    bool webInstallPending = false;
+    bool webRequestWaitLogged = false;
     bool uiBuilt = false;
     bool extraInfoShown = false;
     QList<QPointer<QWidget>> auxiliaryWindows;

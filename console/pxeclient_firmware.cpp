@@ -1,16 +1,25 @@
-// The main window's firmware install from an archive on a USB stick or CD.
+// The main window's "Install From USB" row (on_pbInstallFromUsb_clicked): a firmware archive on a
+// USB stick or CD, chosen by the technician, or at start-up the one archive on the stick.
 #include "pxeclient.h"
 
 #include "confirmationdialog.h"
 #include "diskhandler.h"
+#include "drivejob.h"
 #include "logging.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
+void PxeClient::on_pbInstallFromUsb_clicked()
+{
+    InstallFromUsb(false);
+}
+
 void PxeClient::InstallFromUsb(bool automatic)
 {
+    if (!automatic && DriveJob::RefuseIfBusy(this))
+        return;
     // 1. The medium: the USB stick, else the CD.
     QString mountPath = GetUsbMountPath(automatic);
     Logging(2) << "USB Mount path = " << mountPath;
@@ -50,9 +59,11 @@ void PxeClient::InstallFromUsb(bool automatic)
         Logging(2) << "installing" << archive;
     }
     // 4. Install with the menu disabled; reboot afterwards when the boot asked for it.
-    SetEnableButtons(false);
-    const int result = DiskHandler::GetInstance()->InstallFromUsb(archive);
-    SetEnableButtons(true);
+    int result;
+    {
+        MenuBusy menu(this);
+        result = DiskHandler::GetInstance()->InstallFromUsb(archive);
+    }
     Logging(2) << "Install from USB" << archive << "returned" << result;
     if (result == 0 && autoInstallReboot)
         RebootUnit();

@@ -1,11 +1,14 @@
-// The main window's backup and restore rows (Backup, Binary Backup, Restore Image, Clone Windows,
-// Deploy Windows) and the automatic restore from a USB stick at start-up: where the image lives,
+// The main window's backup and restore rows: "Backup" (on_pbCompressedBackup_clicked), "Binary
+// Backup" (on_pbBinaryBackup_clicked), "Restore Image" (on_pbRestore_clicked), "Clone Windows"
+// (on_pbCloneImage_clicked), "Deploy Windows" (on_pbDeployImage_clicked), and the automatic restore from a USB stick at start-up: where the image lives,
 // which file, the question, the engine's run (DiskHandler) and the result box.
 
 #include "pxeclient.h"
+#include "ui_pxeclient.h"
 
 #include "confirmationdialog.h"
 #include "diskhandler.h"
+#include "drivejob.h"
 #include "filesourcedialog.h"
 #include "logging.h"
 #include "networksharedialog.h"
@@ -50,9 +53,42 @@ static bool backupExists(const QString &folder, const QString &fileName)
     return QFile::exists(image) || QFile::exists(image + QStringLiteral(".000")) || QFile::exists(image + QStringLiteral(".001"));
 }
 
+void PxeClient::on_pbCompressedBackup_clicked()
+{
+    HandleBackupRestore(false, true, false);
+}
+
+void PxeClient::on_pbBinaryBackup_clicked()
+{
+    MenuBusy menu(this);
+    const QMessageBox::StandardButton answer = QMessageBox::warning(
+        this, ui->pbBinaryBackup->text(),
+        QStringLiteral("Binary Backup has been deprecated and should NOT be used.\nPress YES to continue to create a binary backup"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        HandleBackupRestore(false, false, false);
+}
+
+void PxeClient::on_pbRestore_clicked()
+{
+    HandleBackupRestore(true, false, false);
+}
+
+void PxeClient::on_pbCloneImage_clicked()
+{
+    HandleBackupRestore(false, true, true);
+}
+
+void PxeClient::on_pbDeployImage_clicked()
+{
+    HandleBackupRestore(true, false, true);
+}
+
 void PxeClient::HandleBackupRestore(bool restore, bool compressed, bool windows)
 {
-    SetEnableButtons(false);
+    MenuBusy menu(this);
+    if (DriveJob::RefuseIfBusy(this))
+        return;
     FileSourceDialog source(restore, this);
     if (source.exec() != QDialog::Accepted)
         return;
@@ -178,10 +214,12 @@ void PxeClient::AutoRestore()
         Logging(2) << "No backup files found on USB drive. Aborting USB restore";
         return;
     }
-    SetEnableButtons(false);
-    const int code = diskHandler->Restore(DiskHandler::ImageType(files.first()), folder, files.first(), true);
+    int code;
+    {
+        MenuBusy menu(this);
+        code = diskHandler->Restore(DiskHandler::ImageType(files.first()), folder, files.first(), true);
+    }
     Logging(2) << "Restore Done" << code;
-    SetEnableButtons(true);
     if (code != 0 || !autoRestoreReboot)
         ShowBackupRestorePrompt(QStringLiteral("Restore"), code);
     else

@@ -1,11 +1,13 @@
 #include "termwidget.h"
 
+#include "waitloop.h"
+
 #include "logging.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -82,8 +84,8 @@ void TermWidget::HangUp(int timeoutMs)
         } else if (killed && clock.elapsed() >= 2 * timeoutMs) {
             break;
         }
-        QEventLoop wait;
-        QTimer::singleShot(20, &wait, &QEventLoop::quit);
-        wait.exec();
+        // While the application quits no loop runs: the shell is still given its time.
+        if (WaitLoop(QEventLoop::ExcludeUserInputEvents).Wait(20) == WaitLoop::Interrupted)
+            QThread::msleep(20);
     }
 }

@@ -2,12 +2,13 @@
 #include "ui_testvtl.h"
 
 #include "constants.h"
+#include "drivejob.h"
+#include "resultcodes.h"
 #include "utils.h"
+#include "waitloop.h"
 
 #include <QAbstractButton>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -32,13 +33,7 @@ static const int COMMAND_WAIT_MS = 30000;
 static const int TAB_LOGS = 1;
 static const int TAB_OUTPUT = 2;
 
-// Lets timers, painting, sockets and the engine's notifications run for about ms.
-static void serveEvents(int ms)
-{
-    QEventLoop wait;
-    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
-    wait.exec();
-}
+static const QString BENCH_JOB = QStringLiteral("The engine test bench");
 
 TestVtl::TestVtl(QWidget *parent) : QWidget(parent), ui(new Ui::TestVtl)
 {
@@ -66,7 +61,9 @@ TestVtl::TestVtl(QWidget *parent) : QWidget(parent), ui(new Ui::TestVtl)
 TestVtl::~TestVtl()
 {
     if (runWait)
-        runWait->quit();
+        runWait->Finish();
+    if (holdsDrive)
+        DriveJob::Release(BENCH_JOB);
     // The process object goes after the form: nothing it reports may reach the panes then.
     engineProcess->disconnect(this);
     delete ui;
@@ -173,13 +170,42 @@ void TestVtl::appendListStatus(const QString &text)
     cursor.insertText(text);
 }
 
-bool TestVtl::engineIdle()
+bool TestVtl::HasRun() const
 {
-    if (engineProcess->state() == QProcess::NotRunning)
-        return true;
+    return listRunning || busy || engineProcess->state() != QProcess::NotRunning;
+}
+
+bool TestVtl::startRun(const QString &program, const QStringList &args)
+{
     // One process object serves every run: a second request while one runs is not queued.
-    LogDebug(QStringLiteral("An engine run is still in progress; request ignored"));
-    return false;
+    if (engineProcess->state() != QProcess::NotRunning) {
+        LogDebug(QStringLiteral("An engine run is still in progress; request ignored"));
+        return false;
+    }
+    // The engine writes the drive: not while the console runs another drive job.
+    if (program == ENGINE) {
+        if (!DriveJob::Take(BENCH_JOB)) {
+            LogDebug(QStringLiteral("Refused: ") + DriveJob::BusyText());
+            return false;
+        }
+        holdsDrive = true;
+    }
+    startFailed = false;
+    errorPartial.clear();
+    outputPartial.clear();
+    Utils::StartWatchedProcess(engineProcess, program, args);
+    return true;
+}
+
+void TestVtl::runEnded()
+{
+    if (holdsDrive) {
+        holdsDrive = false;
+        DriveJob::Release(BENCH_JOB);
+    }
+    ui->buttonBox->setEnabled(true);
+    if (runWait)
+        runWait->Finish();
 }
 
 // ---- running the engine ----------------------------------------------------------------------
@@ -187,55 +213,35 @@ bool TestVtl::engineIdle()
 void TestVtl::SpawnProcess(const QString &program, const QStringList &args)
 {
     LogDebug(program + ' ' + args.join(' '));
-    if (!engineIdle()) {
+    if (!startRun(program, args))
         ui->buttonBox->setEnabled(true);
-        return;
-    }
-    errorPartial.clear();
-    outputPartial.clear();
-    Utils::StartWatchedProcess(engineProcess, program, args);
 }
 
 bool TestVtl::ExecuteAndWait(const QString &program, const QStringList &args)
 {
-    if (!engineIdle())
-        return false;
-    runSucceeded = true;
-    runStarted = false;
-    runFinished = false;
-    startFailed = false;
-    errorPartial.clear();
-    outputPartial.clear();
-    Utils::StartWatchedProcess(engineProcess, program, args);
-    watchTimer->start(1000);
-
-    QElapsedTimer clock;
-    clock.start();
-    while (!runStarted && !startFailed && clock.elapsed() < START_WAIT_MS)
-        serveEvents(20);
-    if (!runStarted) {
-        if (engineProcess->state() != QProcess::NotRunning) {
-            engineProcess->kill();
-            engineProcess->waitForFinished(1000);
-        }
-        // A run that never started is a failure with a code of its own, not the last run's.
+    if (!startRun(program, args)) {
+        // A refused run is a failed one, never the last run's result.
         runSucceeded = false;
-        lastExitCode = Utils::FailedStartCode;
+        lastExitCode = ResultCode::DriveBusy;
         return false;
     }
-
-    busy = !runFinished;
-    if (busy) {
-        QEventLoop wait;
-        runWait = &wait;
-        QTimer check;
-        connect(&check, &QTimer::timeout, &wait, [this, &wait]() {
-            if (!busy || engineProcess->state() == QProcess::NotRunning)
-                wait.quit();
-        });
-        check.start(1000);
-        wait.exec();
-        runWait = nullptr;
+    runSucceeded = true;
+    watchTimer->start(1000);
+    busy = true;
+    WaitLoop wait(QEventLoop::AllEvents);
+    runWait = &wait;
+    const WaitLoop::Outcome outcome = wait.Wait();
+    runWait = nullptr;
+    busy = false;
+    if (startFailed) {
+        // A run that never started is a failure with a code of its own, not the last run's.
+        runSucceeded = false;
+        lastExitCode = ResultCode::FailedStart;
+        return false;
+    }
+    if (outcome != WaitLoop::Done) {
+        runSucceeded = false;
+        lastExitCode = ResultCode::Interrupted;
     }
     return true;
 }
@@ -262,7 +268,6 @@ void TestVtl::OnErrorDataAvailable()
 
 void TestVtl::OnStarted()
 {
-    runStarted = true;
     LogDebug(QStringLiteral("Process Started"));
 }
 
@@ -270,9 +275,9 @@ void TestVtl::OnErrorOccurred(QProcess::ProcessError error)
 {
     LogDebug(QStringLiteral("ERROR REPORTED %1").arg(int(error)));
     if (error == QProcess::FailedToStart) {
-        // No finish follows a failed start: give the buttons back here.
+        // No finish follows a failed start: the run ends here.
         startFailed = true;
-        ui->buttonBox->setEnabled(true);
+        runEnded();
     }
 }
 
@@ -291,11 +296,8 @@ void TestVtl::OnFinished(int exitCode, QProcess::ExitStatus exitStatus)
     LogDebug(QStringLiteral("Finished %1 %2").arg(exitCode).arg(exitStatus == QProcess::NormalExit ? 0 : 1));
     runSucceeded = exitCode == 0 && exitStatus == QProcess::NormalExit;
     busy = false;
-    runFinished = true;
     lastExitCode = exitCode;
-    ui->buttonBox->setEnabled(true);
-    if (runWait)
-        runWait->quit();
+    runEnded();
 }
 
 // ---- status panes ----------------------------------------------------------------------------
@@ -439,6 +441,7 @@ void TestVtl::ProcessTestFile()
     QStringList failedLines;
 
     QFile listFile(ui->leTestFile->text());
+    listRunning = true;
     if (listFile.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(listFile.readAll());
         listFile.close();
@@ -458,6 +461,7 @@ void TestVtl::ProcessTestFile()
         regressionLog.flush();
         regressionLog.close();
     }
+    listRunning = false;
 }
 
 void TestVtl::runListLine(const QString &line, QFile &regressionLog, bool soundSupport, QStringList &failedLines)
@@ -512,19 +516,24 @@ void TestVtl::runListLine(const QString &line, QFile &regressionLog, bool soundS
     } else {
         started = ExecuteAndWait(ENGINE, fields);
     }
-    appendListStatus(QStringLiteral("%1: completed %2\n").arg(name, runSucceeded ? QStringLiteral("Success") : QStringLiteral("FAILURE")));
+    const bool succeeded = started && runSucceeded;
+    appendListStatus(QStringLiteral("%1: completed %2\n").arg(name, succeeded ? QStringLiteral("Success") : QStringLiteral("FAILURE")));
 
     // 10. The engine's logs of this line, on the share.
     const QString folder = LOG_COPY_ROOT + LogFolderName(unitMac);
     Utils::ExecuteShell(QStringLiteral("mkdir"), {QStringLiteral("-p"), folder}, COMMAND_WAIT_MS);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd-hhmmss"));
+    // Two lines for the same image may end in the same second: each keeps copies of its own.
+    QString copy = QStringLiteral("%1/%2_%3").arg(folder, fileName, stamp);
+    for (int n = 1; QFile::exists(copy + QStringLiteral(".log")) || QFile::exists(copy + QStringLiteral("_vtl.log")); ++n)
+        copy = QStringLiteral("%1/%2_%3-%4").arg(folder, fileName, stamp).arg(n);
     if (QFile::exists(RECOVERY_LOG))
-        QFile::copy(RECOVERY_LOG, QStringLiteral("%1/%2_%3.log").arg(folder, fileName, stamp));
+        QFile::copy(RECOVERY_LOG, copy + QStringLiteral(".log"));
     if (QFile::exists(DEBUG_LOG))
-        QFile::copy(DEBUG_LOG, QStringLiteral("%1/%2_%3_vtl.log").arg(folder, fileName, stamp));
+        QFile::copy(DEBUG_LOG, copy + QStringLiteral("_vtl.log"));
 
     // 11. A failed line keeps the image's later lines from running.
-    if (!started || !runSucceeded) {
+    if (!succeeded) {
         failedNames << image.baseName();
         failedLines << line;
         regression(QStringLiteral(" --- FAILED") + QString::number(lastExitCode));

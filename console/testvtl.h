@@ -21,7 +21,6 @@ namespace Ui {
 class TestVtl;
 }
 class QAbstractButton;
-class QEventLoop;
 class QTimer;
 
 class TestVtl : public QWidget
@@ -50,6 +49,10 @@ public:
     int lastExitCode = 0;
     QString unitMac;
     QStringList failedNames;
+
+    // Whether this bench has a run: an engine started, a waited run or a list on its way. Such a
+    // bench is shown again when the bench is asked for, never replaced.
+    bool HasRun() const;
 
     QString ExecuteCmd(const QString &command);
     void SpawnProcess(const QString &program, const QStringList &args);
@@ -109,11 +112,14 @@ public slots:
 private:
     void takeOutput(QString &partial, const QByteArray &bytes);
     void appendListStatus(const QString &text);
-    bool engineIdle();
+    // Starts program on engineProcess when the engine is free (an engine run takes the drive);
+    // false, with the reason in the output pane, when it is not.
+    bool startRun(const QString &program, const QStringList &args);
+    void runEnded();
     void runListLine(const QString &line, class QFile &regressionLog, bool soundSupport, QStringList &failedLines);
 
-    QEventLoop *runWait = nullptr;
-    bool runStarted = false;
-    bool runFinished = false;
+    class WaitLoop *runWait = nullptr;
     bool startFailed = false;
+    bool holdsDrive = false;
+    bool listRunning = false;
 };

@@ -1,14 +1,14 @@
 #include "utils.h"
 
 #include "constants.h"
+#include "drivejob.h"
 #include "logging.h"
 #include "progress.h"
 #include "udpsockethandler.h"
+#include "waitloop.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QPointer>
 #include <QProcessEnvironment>
@@ -56,33 +56,32 @@ QStringList Utils::toLines(const QByteArray &output)
     return text.split('\n');
 }
 
-bool Utils::waitKeepingEventsServed(QProcess &process, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (process.state() != QProcess::NotRunning) {
-        if (process.waitForFinished(20))
-            return true;
-        if (clock.elapsed() >= timeoutMs)
-            return false;
-        // Timers, painting and sockets go on; clicks and keys wait until the command is back.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    return true;
-}
-
-QStringList Utils::runBlocking(const QString &program, const QStringList &args, int timeoutMs, bool merged)
+QStringList Utils::runBlocking(const QString &program, const QStringList &args, int timeoutMs, bool merged,
+                               int *exitCode)
 {
     QProcess process;
     if (merged)
         process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, args);
-    if (!process.waitForStarted(START_WAIT_MS))
+    if (!process.waitForStarted(START_WAIT_MS)) {
+        if (exitCode)
+            *exitCode = FailedStartCode;
         return QStringList();
+    }
     process.closeWriteChannel();
-    if (!waitKeepingEventsServed(process, timeoutMs)) {
+    // Timers, painting and sockets go on; clicks and keys wait until the command is back.
+    const WaitLoop::Outcome outcome = WaitLoop::ForProcess(process, timeoutMs, QEventLoop::ExcludeUserInputEvents);
+    if (outcome != WaitLoop::Done) {
         process.kill();
         process.waitForFinished(1000);
+    }
+    if (exitCode) {
+        if (outcome == WaitLoop::Interrupted)
+            *exitCode = InterruptedCode;
+        else if (outcome == WaitLoop::TimedOut || process.exitStatus() == QProcess::CrashExit)
+            *exitCode = CrashCode;
+        else
+            *exitCode = process.exitCode();
     }
     return toLines(process.readAllStandardOutput());
 }
@@ -118,11 +117,11 @@ QStringList Utils::ExecuteShellDebug(const QString &commandLine, int timeoutMs)
     return splitCommandLine(commandLine, program, args) ? ExecuteShellDebug(program, args, timeoutMs) : QStringList();
 }
 
-QStringList Utils::ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs)
+QStringList Utils::ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs, int *exitCode)
 {
     const QString commandLine = (QStringList(program) + args).join(' ');
     LogMsg(commandLine + "\n");
-    const QStringList lines = runBlocking(program, args, timeoutMs, true);
+    const QStringList lines = runBlocking(program, args, timeoutMs, true, exitCode);
     LogMsg(commandLine + " out:\n" + lines.join('\n') + "\n");
     return lines;
 }
@@ -140,7 +139,7 @@ QStringList Utils::ExecutePipedShell(const QString &first, const QString &second
     sink.start(secondProgram, secondArgs);
     QStringList lines;
     if (sink.waitForStarted(START_WAIT_MS)) {
-        if (!waitKeepingEventsServed(sink, timeoutMs)) {
+        if (WaitLoop::ForProcess(sink, timeoutMs, QEventLoop::ExcludeUserInputEvents) != WaitLoop::Done) {
             sink.kill();
             sink.waitForFinished(1000);
         }
@@ -164,28 +163,41 @@ int Utils::ExecuteProgressShell(const QString &commandLine, Progress *dialog, bo
     return ExecuteProgressShell(program, words, dialog, mergeOutput, QString());
 }
 
+// The state of one progress run; it lives on the run's own stack frame, so a run started while
+// another waits (a status line, a timer) never reads or ends the other's.
+struct Utils::ProgressRun {
+    QProcess *process = nullptr;
+    QPointer<Progress> dialog;
+    bool merged = false;
+    int value = 0;
+    int exitCode = ResultCode::Interrupted;
+    QString pendingOutput;
+    QString pendingError;
+};
+
 int Utils::ExecuteProgressShell(const QString &program, const QStringList &args, Progress *dialog,
                                 bool mergeOutput, const QString &envEntry)
 {
     LogMsg(program + "\n");
-    QProcess process;
-    progressProcess = &process;
-    progressOwnsDialog = dialog == nullptr;
+    const bool ownsDialog = dialog == nullptr;
     if (!dialog)
         dialog = new Progress(QString());
-    QPointer<Progress> shown(dialog);
-    progressDialog = dialog;
     dialog->show();
-    progressDone = false;
-    progressExitCode = 0;
-    progressValue = 0;
-    pendingOutputText.clear();
-    pendingErrorText.clear();
+
+    ProgressRun run;
+    QProcess process;
+    run.process = &process;
+    run.dialog = dialog;
+    run.merged = mergeOutput;
+    ProgressRun *outerRun = activeRun;
+    activeRun = &run;
 
     if (mergeOutput)
         process.setProcessChannelMode(QProcess::MergedChannels);
     else
-        connect(&process, &QProcess::readyReadStandardError, this, &Utils::readProgressError);
+        connect(&process, &QProcess::readyReadStandardError, this, [this, &run]() {
+            takeLines(&run, run.pendingError, run.process->readAllStandardError(), "stdErr: ");
+        });
     if (!envEntry.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         const int equals = envEntry.indexOf('=');
@@ -193,54 +205,59 @@ int Utils::ExecuteProgressShell(const QString &program, const QStringList &args,
             environment.insert(envEntry.left(equals), envEntry.mid(equals + 1));
         process.setProcessEnvironment(environment);
     }
-    connect(&process, &QProcess::readyReadStandardOutput, this, &Utils::readProgressOutput);
-    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-            this, &Utils::processFinished);
-    QEventLoop loop;
-    connect(&process, &QProcess::errorOccurred, &loop, [this, &process, &loop](QProcess::ProcessError error) {
+    connect(&process, &QProcess::readyReadStandardOutput, this, [this, &run]() {
+        takeLines(&run, run.pendingOutput, run.process->readAllStandardOutput(), "stdout: ");
+    });
+    WaitLoop wait(QEventLoop::AllEvents);
+    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &wait,
+            [this, &run, &wait](int exitCode, QProcess::ExitStatus status) {
+                processFinished(run, exitCode, status);
+                wait.Finish();
+            });
+    connect(&process, &QProcess::errorOccurred, &wait, [&run, &wait](QProcess::ProcessError error) {
         // A command that cannot start never finishes: end the run here.
         if (error != QProcess::FailedToStart)
             return;
-        Logging(2) << "Utils::ExecuteProgressShell could not start" << process.program()
-                   << process.errorString();
-        progressExitCode = FailedStartCode;
-        progressDone = true;
-        loop.quit();
+        Logging(2) << "Utils::ExecuteProgressShell could not start" << run.process->program()
+                   << run.process->errorString();
+        run.exitCode = FailedStartCode;
+        wait.Finish();
     });
-    connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
     process.start(program, args);
-    if (!progressDone)
-        loop.exec();
+    if (wait.Wait() != WaitLoop::Done) {
+        // The application is quitting: the command is stopped and the run is no success.
+        Logging(2) << "Utils::ExecuteProgressShell ended before" << program;
+        process.disconnect();
+        process.kill();
+        process.waitForFinished(1000);
+        run.exitCode = InterruptedCode;
+    }
+    process.disconnect();
 
     // Lines still without their line end when the command ended are lines all the same.
-    takeLines(pendingOutputText, "\n", "stdout: ");
-    takeLines(pendingErrorText, "\n", "stdErr: ");
-    process.disconnect(this);
-    progressProcess = nullptr;
-    progressDialog = nullptr;
-    if (progressOwnsDialog && shown) {
-        shown->hide();
-        shown->close();
-        shown->deleteLater();
+    takeLines(&run, run.pendingOutput, "\n", "stdout: ");
+    takeLines(&run, run.pendingError, "\n", "stdErr: ");
+    activeRun = outerRun;
+    if (ownsDialog && run.dialog) {
+        run.dialog->hide();
+        run.dialog->close();
+        run.dialog->deleteLater();
     }
-    return progressExitCode;
+    return run.exitCode;
 }
 
-void Utils::processFinished(int exitCode, QProcess::ExitStatus status)
+void Utils::processFinished(ProgressRun &run, int exitCode, QProcess::ExitStatus status)
 {
-    if (progressProcess) {
-        // Whatever is still buffered belongs to the run.
-        if (progressProcess->processChannelMode() != QProcess::MergedChannels)
-            readProgressError();
-        readProgressOutput();
-    }
+    // Whatever is still buffered belongs to the run.
+    if (!run.merged)
+        takeLines(&run, run.pendingError, run.process->readAllStandardError(), "stdErr: ");
+    takeLines(&run, run.pendingOutput, run.process->readAllStandardOutput(), "stdout: ");
     Logging(2) << "Utils::processFinished" << "exitCode" << exitCode << "exitStatus" << int(status);
     // A killed or crashed command never counts as a success.
-    progressExitCode = status == QProcess::CrashExit ? CrashCode : exitCode;
-    progressDone = true;
+    run.exitCode = status == QProcess::CrashExit ? CrashCode : exitCode;
 }
 
-void Utils::takeLines(QString &pending, const QByteArray &chunk, const char *prefix)
+void Utils::takeLines(ProgressRun *run, QString &pending, const QByteArray &chunk, const char *prefix)
 {
     const int zero = chunk.indexOf('\0');
     pending += QString::fromLatin1(zero < 0 ? chunk : chunk.left(zero));
@@ -253,20 +270,8 @@ void Utils::takeLines(QString &pending, const QByteArray &chunk, const char *pre
     pending = pieces.takeLast();
     for (const QString &piece : qAsConst(pieces)) {
         DebugLog(QString::fromLatin1(prefix) + piece);
-        ProcessLine(piece);
+        processLine(run, piece);
     }
-}
-
-void Utils::readProgressOutput()
-{
-    if (progressProcess)
-        takeLines(pendingOutputText, progressProcess->readAllStandardOutput(), "stdout: ");
-}
-
-void Utils::readProgressError()
-{
-    if (progressProcess)
-        takeLines(pendingErrorText, progressProcess->readAllStandardError(), "stdErr: ");
 }
 
 QString Utils::TrimQuotes(QString text)
@@ -283,13 +288,19 @@ QString Utils::TrimQuotes(QString text)
 
 void Utils::ProcessLine(QString line)
 {
+    processLine(activeRun, line);
+}
+
+void Utils::processLine(ProgressRun *run, QString line)
+{
     line = line.trimmed();
     if (line.contains('\n'))
         line = line.replace('\n', ' ').trimmed();
     if (line.isEmpty())
         return;
     line.remove('"');
-    Progress *dialog = progressDialog;
+    Progress *dialog = run ? run->dialog.data() : nullptr;
+    int &progressValue = run ? run->value : idleProgressValue;
     if (line.startsWith(QLatin1String("XXX"))) {
         line = line.remove(QStringLiteral("XXX")).trimmed();
         if (!line.isEmpty() && dialog)
@@ -330,31 +341,29 @@ void Utils::processUdpData(const QStringList &lines)
 
 // ---- asynchronous runs -----------------------------------------------------------------------
 
-void Utils::SpawnShell(const QString &program, const QStringList &args)
+bool Utils::SpawnShell(const QString &program, const QStringList &args)
 {
     if (spawnProcess->state() != QProcess::NotRunning) {
-        // One spawned command at a time: the new one replaces the old, which reports nothing.
-        spawnProcess->blockSignals(true);
-        spawnProcess->kill();
-        spawnProcess->waitForFinished(1000);
-        spawnProcess->blockSignals(false);
+        // The running command (a LAN boot switch half way) is never stopped for another.
+        Logging(2) << "Utils::SpawnShell refused" << program << "while" << spawnProcess->program() << "runs";
+        return false;
     }
     spawnExitCode = -1;
     spawnOutput.clear();
     LogMsg(program + ' ' + args.join(' ') + "\n");
     spawnProcess->start(program, args);
     spawnProcess->waitForStarted(START_WAIT_MS);
+    return true;
 }
 
 void Utils::onProcessFinished(int exitCode, QProcess::ExitStatus status)
 {
-    spawnExitCode = status == QProcess::CrashExit ? CrashCode : exitCode;
     QByteArray output = spawnProcess->readAll();
     const int zero = output.indexOf('\0');
     if (zero >= 0)
         output.truncate(zero);
     spawnOutput = QString::fromUtf8(output);
-    emit SpawnedThreadFinished(spawnExitCode);
+    spawnEnded(status == QProcess::CrashExit ? CrashCode : exitCode);
 }
 
 void Utils::onSpawnError(QProcess::ProcessError error)
@@ -362,9 +371,18 @@ void Utils::onSpawnError(QProcess::ProcessError error)
     if (error != QProcess::FailedToStart)
         return;
     // Without this the caller would wait for a finish that never comes.
-    spawnExitCode = FailedStartCode;
     spawnOutput = spawnProcess->errorString();
     Logging(2) << "Utils::SpawnShell could not start" << spawnProcess->program() << spawnOutput;
+    spawnEnded(FailedStartCode);
+}
+
+void Utils::spawnEnded(int exitCode)
+{
+    spawnExitCode = exitCode;
+    if (spawnHoldsPxeSwitch) {
+        spawnHoldsPxeSwitch = false;
+        DriveJob::Release(PXE_SWITCH_JOB);
+    }
     emit SpawnedThreadFinished(spawnExitCode);
 }
 

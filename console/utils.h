@@ -1,15 +1,18 @@
 #pragma once
 // The console's one command runner. Every program the console starts goes through here: blocking
 // runs with a time limit, piped runs, progress runs that the command drives through the line
-// protocol below, and asynchronous runs that report by signal. Waiting never freezes the window:
-// blocking runs keep timers, painting and sockets served (user input waits until they return),
-// and every wait ends (time limit, failed start, crash).
+// protocol below, and asynchronous runs that report by signal. Every wait is a WaitLoop: the window
+// stays served (blocking runs hold user input back until they return), and every wait ends (time
+// limit, failed start, crash, the application quitting). A progress run owns its own state, so a
+// run started while another waits never takes the other's output or result.
 //
 // Progress line protocol (a child's output lines under a progress dialog):
 //   XXX text   the dialog's message        YYY text   a line added under the message
 //   TTT text   the dialog's title          LLL text   a line of the console's main log
 //   ...checkpoint...  the bar moves one up  42         the bar moves to 42
 // Anything else is ignored.
+
+#include "resultcodes.h"
 
 #include <QObject>
 #include <QProcess>
@@ -33,22 +36,29 @@ public:
     static QStringList ExecuteShell(const QString &commandLine, int timeoutMs = 60000);
     static QStringList ExecuteShell(const QString &program, const QStringList &args, int timeoutMs = 60000);
     static QStringList ExecuteShellDebug(const QString &commandLine, int timeoutMs = 60000);
-    static QStringList ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs = 60000);
+    // exitCode, when given, receives the command's exit code (FailedStartCode, or CrashCode for a
+    // command killed at its limit).
+    static QStringList ExecuteShellDebug(const QString &program, const QStringList &args, int timeoutMs = 60000,
+                                         int *exitCode = nullptr);
     // The first command's output feeds the second's input; the second's output lines.
     static QStringList ExecutePipedShell(const QString &first, const QString &second, int timeoutMs = 60000);
 
     // Runs a command under a progress dialog (a new one when dialog is null) and returns its exit
     // code once it has finished; a command that cannot start returns FailedStartCode, one that
-    // crashes returns CrashCode. envEntry ("NAME=value") is added to the command's environment.
+    // crashes returns CrashCode, and a run whose wait ended before the command did (the
+    // application quitting) returns InterruptedCode. envEntry ("NAME=value") is added to the
+    // command's environment.
     int ExecuteProgressShell(const QString &program, const QStringList &args, Progress *dialog,
                              bool mergeOutput, const QString &envEntry = QString());
     int ExecuteProgressShell(const QString &commandLine, Progress *dialog, bool mergeOutput);
-    static const int FailedStartCode = 127;
-    static const int CrashCode = 128 + 9;
+    static const int FailedStartCode = ResultCode::FailedStart;
+    static const int CrashCode = ResultCode::Crash;
+    static const int InterruptedCode = ResultCode::Interrupted;
 
     // Starts a command in the background; SpawnedThreadFinished(exit code) follows (also, with
-    // FailedStartCode, when it cannot start).
-    void SpawnShell(const QString &program, const QStringList &args);
+    // FailedStartCode, when it cannot start). One at a time: while one runs, another is refused
+    // (false, and no signal), never put in its place.
+    bool SpawnShell(const QString &program, const QStringList &args);
     int spawnExitCode = -1;
     QString spawnOutput;
 
@@ -75,8 +85,10 @@ public:
     static bool GetPxeSwitchEnabled();
     static bool CheckPxeStatus();
     // Switches LAN boot through "pxeswitch -e"/"-d" in the background; SpawnedThreadFinished
-    // follows (at once with 0 when the setting already is what was asked).
-    void SpawnSetPxeSwitchEnable(bool enable);
+    // follows (at once with 0 when the setting already is what was asked). The switch is a drive
+    // job: refused (false, no signal) while another runs.
+    bool SpawnSetPxeSwitchEnable(bool enable);
+    static const QString PXE_SWITCH_JOB;
 
     // The boot type firmware is installed for: the UEFI marker /tmp/mkefi, else the unit's BIOS
     // version listed in /etc/efi_models (utils_boot.cpp).
@@ -108,25 +120,23 @@ public slots:
 private slots:
     void onProcessFinished(int exitCode, QProcess::ExitStatus status);
     void onSpawnError(QProcess::ProcessError error);
-    void processFinished(int exitCode, QProcess::ExitStatus status);
-    void readProgressOutput();
-    void readProgressError();
 
 private:
+    struct ProgressRun;
     Utils();
-    static QStringList runBlocking(const QString &program, const QStringList &args, int timeoutMs, bool merged);
+    static QStringList runBlocking(const QString &program, const QStringList &args, int timeoutMs, bool merged,
+                                   int *exitCode = nullptr);
     static QStringList toLines(const QByteArray &output);
-    static bool waitKeepingEventsServed(QProcess &process, int timeoutMs);
-    void takeLines(QString &pending, const QByteArray &chunk, const char *prefix);
+    void takeLines(ProgressRun *run, QString &pending, const QByteArray &chunk, const char *prefix);
+    void processLine(ProgressRun *run, QString line);
+    void processFinished(ProgressRun &run, int exitCode, QProcess::ExitStatus status);
+    void spawnEnded(int exitCode);
 
     UdpSocketHandler *statusChannel = nullptr;
     QProcess *spawnProcess = nullptr;
-    QProcess *progressProcess = nullptr;
-    Progress *progressDialog = nullptr;
-    bool progressOwnsDialog = false;
-    bool progressDone = false;
-    int progressExitCode = 0;
-    int progressValue = 0;
-    QString pendingOutputText;
-    QString pendingErrorText;
+    bool spawnHoldsPxeSwitch = false;
+    // The innermost progress run: status datagrams move its dialog.
+    ProgressRun *activeRun = nullptr;
+    // The bar of status datagrams that arrive while no run is active.
+    int idleProgressValue = 0;
 };

@@ -2,6 +2,8 @@
 // boot switch.
 #include "utils.h"
 
+#include "drivejob.h"
+
 #include "logging.h"
 
 #include <QFile>
@@ -45,13 +47,26 @@ void Utils::ResetBootType()
     GetCurrentBootType();
 }
 
-void Utils::SpawnSetPxeSwitchEnable(bool enable)
+const QString Utils::PXE_SWITCH_JOB = QStringLiteral("The LAN boot switch");
+
+bool Utils::SpawnSetPxeSwitchEnable(bool enable)
 {
+    // Taken before the state is asked: nothing may start a second switch meanwhile.
+    if (!DriveJob::Take(PXE_SWITCH_JOB))
+        return false;
     if (GetPxeSwitchEnabled() == enable) {
+        DriveJob::Release(PXE_SWITCH_JOB);
         spawnExitCode = 0;
         spawnOutput.clear();
         emit SpawnedThreadFinished(0);
-        return;
+        return true;
     }
-    SpawnShell(QStringLiteral("pxeswitch"), {enable ? QStringLiteral("-e") : QStringLiteral("-d")});
+    // Given back when the switch has ended (spawnEnded), also when it could not start.
+    spawnHoldsPxeSwitch = true;
+    if (!SpawnShell(QStringLiteral("pxeswitch"), {enable ? QStringLiteral("-e") : QStringLiteral("-d")})) {
+        spawnHoldsPxeSwitch = false;
+        DriveJob::Release(PXE_SWITCH_JOB);
+        return false;
+    }
+    return true;
 }

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -47,13 +48,23 @@ public:
             }
         return false;
     }
+    // A step that cannot do what it says fails the test there and closes the dialog, so that
+    // the flow ends at once instead of waiting for the driver's time limit.
     static Step choose(const QString &radio, const QString &button)
     {
         return [=](QWidget *dialog) {
-            if (!radio.isEmpty())
-                check(dialog, radio);
-            click(dialog, button);
+            if (!radio.isEmpty() && !check(dialog, radio)) {
+                fail(dialog, QStringLiteral("no radio button \"%1\" in %2").arg(radio, dialog->metaObject()->className()));
+                return;
+            }
+            if (!click(dialog, button))
+                fail(dialog, QStringLiteral("no enabled button \"%1\" in %2").arg(button, dialog->metaObject()->className()));
         };
+    }
+    static void fail(QWidget *dialog, const QString &what)
+    {
+        QTest::qFail(qPrintable(what), __FILE__, __LINE__);
+        dialog->close();
     }
     static Step press(const QString &button) { return choose(QString(), button); }
 

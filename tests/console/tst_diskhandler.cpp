@@ -215,6 +215,28 @@ private slots:
         QVERIFY(!window->isBusy && !window->ui->frmMenu->isHidden());
     }
 
+    // A share that cannot be mounted: mount.cifs had the credentials in a file of their own,
+    // which is gone afterwards; the password is in no log and nothing is mounted.
+    void shareCredentialsGoneAfterAFailedMount()
+    {
+        const QString password = QStringLiteral("Pw-7#quartz");
+        Sandbox::writeDouble("mount", "#!/bin/sh\n"
+                                      "if [ \"$2\" = cifs ]; then\n"
+                                      "  f=$(printf '%s' \"$6\" | sed -n 's/.*credentials=\\([^,]*\\).*/\\1/p')\n"
+                                      "  [ -s \"$f\" ] && cat \"$f\" > \"$BRENLOW_SANDBOX/cifs-credentials\"\n"
+                                      "  echo 'mount error(113): could not connect' >&2; exit 32\n"
+                                      "fi\n"
+                                      "exec /bin/mount \"$@\"\n");
+        disk->MountSmb("tech", password, "WORK", "//fileserver/images");
+        QFile::remove(Sandbox::doublesDir() + "/mount");
+        QCOMPARE(Sandbox::readFile(Sandbox::root() + "/cifs-credentials"),
+                 ("username=tech\npassword=" + password + "\ndomain=WORK\n").toUtf8());
+        QCOMPARE(Sandbox::sh("ls -a /tmp | grep -c smb-credentials").out.trimmed(), QByteArray("0"));
+        QVERIFY(!disk->isSmbMounted());
+        for (const QString &log : {"/var/log/pxe_client.log", "/tmp/pxe-gui.log"})
+            QVERIFY2(!Sandbox::readFile(log).contains(password.toUtf8()), qPrintable(log));
+    }
+
     // A wipe that writes nothing, or fails, is a failure the technician is told about.
     void wipeFailures()
     {
@@ -238,8 +260,14 @@ private slots:
         QCOMPARE(md5(device), before);
         Sandbox::sh("losetup -d " + device);
 
-        // A device without capacity (a loop device with nothing behind it) is not wiped.
-        const QString idle = QString::fromLatin1(Sandbox::sh("losetup -f").out).trimmed().mid(5);
+        // A device without capacity is not wiped. It is one this test attached (an empty image):
+        // a free device found with losetup -f could meanwhile carry another test's drive.
+        const QString empty = Sandbox::root() + "/drives/empty.img";
+        const Sandbox::Result idleAttached = Sandbox::sh(": > " + empty + " && dev=$(losetup -f --show " + empty +
+                                                         " 2>/dev/null) && echo $dev >> $BRENLOW_SANDBOX/loops && echo $dev");
+        QCOMPARE(idleAttached.exitCode, 0);
+        const QString idle = QString::fromLatin1(idleAttached.out).trimmed().mid(5);
+        QVERIFY(!idle.isEmpty());
         QVERIFY(!disk->WipeHardDrive(idle));
         QCOMPARE(disk->lastError, QStringLiteral("Could not determine drive capacity "));
         // mmcblk0p names the drive mmcblk0; a missing drive is not found.

@@ -15,8 +15,11 @@
 #include <QtTest>
 
 #include "consolefixture.h"
+#include "dialogdriver.h"
 #include "diskhandler.h"
+#include "logindialog.h"
 #include "managercontroldialog.h"
+#include "networkhandler.h"
 #include "pxeclient.h"
 #include "sandbox.h"
 #include "serverhandler.h"
@@ -87,7 +90,7 @@ private slots:
 
     void init()
     {
-        for (const char *path : {"/tmp/mgr_ctl", "/tmp/stop-qt", "/tmp/resolution", "/tmp/forceClone", "/tmp/.nosums",
+        for (const char *path : {"/tmp/mgr_ctl", "/tmp/mgr-requested-install", "/tmp/stop-qt", "/tmp/resolution", "/tmp/forceClone", "/tmp/.nosums",
                                  "/etc/version", "/var/log/pxe_client.log"})
             QFile::remove(path);
         DiskHandler::_forceClone = false;
@@ -246,6 +249,74 @@ private slots:
         QVERIFY(!window->isBusy);
     }
 
+    // A management server hands over its install request and ends its control in one tick: the
+    // manager dialog closes, the request is taken once (no system drive here, so the install
+    // answers -4 at once), and the menu comes back.
+    void managementRequestEndsControl()
+    {
+        QScopedPointer<PxeClient> window(newWindow());
+        Sandbox::writeFile("/tmp/mgr_ctl", "");
+        QVERIFY(waitFor([&] { return window->managerDialog && window->ui->frmMenu->isHidden(); }, 5000));
+        Sandbox::writeFile("/tmp/mgr-requested-install", "LYX-64X 16.4.0\n");
+        QFile::remove("/tmp/mgr_ctl");
+        QVERIFY2(waitFor([] { return mainLog().contains("Install of  LYX-64X   16.4.0  returned -4 "); }, 10000), qPrintable(mainLog().right(1500)));
+        QVERIFY(!QFile::exists("/tmp/mgr-requested-install"));
+        QVERIFY(waitFor([&] { return !window->managerDialog && !window->ui->frmMenu->isHidden(); }, 5000));
+        QVERIFY(!window->isBusy);
+        QTest::qWait(1500);
+        QCOMPARE(mainLog().count("Web request to install image has been received"), 1);
+    }
+
+    // Manager control wins over whatever else is open: the terminal's login asked for by the
+    // service keys (opened by the timer) does not stop the timer from hiding the menu, and the
+    // menu stays hidden when the login ends while /tmp/mgr_ctl is there.
+    void managerControlWinsOverAnOpenTerminal()
+    {
+        QScopedPointer<PxeClient> window(newWindow());
+        bool hiddenWhileLoginOpen = false;
+        QString opened;
+        DialogDriver driver({[&](QWidget *login) {
+            opened = QString::fromLatin1(login->metaObject()->className());
+            Sandbox::writeFile("/tmp/mgr_ctl", "");
+            hiddenWhileLoginOpen = waitFor([&] { return window->managerDialog && window->ui->frmMenu->isHidden(); }, 5000);
+            static_cast<QDialog *>(login)->reject();
+        }}, 30000);
+        key(window.data(), Qt::Key_ParenRight, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 19,
+            X_SHIFT_CTRL_ALT_NUMLOCK, ")");
+        QVERIFY(waitFor([&] { return driver.taken() == 1 && !QApplication::activeModalWidget(); }, 20000));
+        QCOMPARE(opened, QString("LoginDialog"));
+        QVERIFY(hiddenWhileLoginOpen);
+        QTest::qWait(1200);
+        QVERIFY(window->ui->frmMenu->isHidden());
+        QVERIFY(window->isBusy);
+        QFile::remove("/tmp/mgr_ctl");
+        QVERIFY(waitFor([&] { return !window->managerDialog && !window->ui->frmMenu->isHidden(); }, 5000));
+    }
+
+    // Install Image with no server address, or a name that is no address: the check fails with
+    // its message, though the unit's own address (here 127.0.0.1) answers a ping.
+    void serverCheckNeedsAServerAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("none") << "";
+        QTest::newRow("a name") << "localhost";
+    }
+
+    void serverCheckNeedsAServerAddress()
+    {
+        QFETCH(QString, address);
+        QScopedPointer<PxeClient> window(newWindow());
+        NetworkHandler::GetInstance()->ipAddress = "127.0.0.1";
+        QVERIFY(NetworkHandler::GetInstance()->CheckServerIP("127.0.0.1"));
+        ServerHandler::GetInstance()->SetServerIp(address);
+        Answer *failure = answerNextDialog(true);
+        window->on_pbInstallImage_clicked();
+        QVERIFY(failure->seen);
+        QCOMPARE(failure->title, QString("Failure"));
+        QCOMPARE(failure->text, QString("Could not contact the PXE server"));
+        QVERIFY(!window->isBusy);
+    }
+
     void fontRequestsStopAtTheirLimits()
     {
         QScopedPointer<PxeClient> window(newWindow());
@@ -294,6 +365,15 @@ private slots:
         key(window.data(), 0, Qt::NoModifier, 69, Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
         QVERIFY(window->terminalRequested);
         window->terminalRequested = false;
+        // The service modifiers are read from the native mask for every key: a remote viewer's
+        // Shift, Control and Alt flags there count (Meta ignored), the same flags only in the
+        // key's own modifiers (an X server without NumLock, mask 13) do not.
+        key(window.data(), Qt::Key_ParenRight, Qt::NoModifier, 19,
+            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier, ")");
+        QVERIFY(window->terminalRequested);
+        window->terminalRequested = false;
+        key(window.data(), Qt::Key_ParenRight, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 19, 13, ")");
+        QVERIFY(!window->terminalRequested);
         // Other keys with the service modifiers are consumed, outside debug mode without effect.
         QKeyEvent other(QEvent::KeyPress, Qt::Key_M, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 58, 0,
                         X_SHIFT_CTRL_ALT_NUMLOCK);

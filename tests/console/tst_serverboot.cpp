@@ -4,6 +4,8 @@
 #include "boottypedialog.h"
 #include "consolefixture.h"
 #include "dialogdriver.h"
+#include "diskhandler.h"
+#include "drivejob.h"
 #include "firmware.h"
 #include "fixtures.h"
 #include "networkhandler.h"
@@ -63,7 +65,7 @@ private slots:
                                                           << "10.9.8.8" << false;
         QTest::newRow("server_ip.sh from the boot's ip= word") << "quiet ip=10.0.0.5:10.1.1.1:10.0.0.1:255.0.0.0"
                                                                << "10.1.1.1" << true;
-        QTest::newRow("neither: built-in") << "quiet" << NetworkHandler::PRIMARY_SERVER_IP << true;
+        QTest::newRow("neither: built-in") << "quiet" << "192.168.10.2" << true;
     }
     void serverAddress()
     {
@@ -98,7 +100,7 @@ private slots:
         QTest::addColumn<QByteArray>("alternatives");
         QTest::addColumn<QStringList>("servers");
         QTest::newRow("one address: too short, built-in added, the address not")
-            << QByteArray("10.0.0.9") << QByteArray() << QStringList{"10.5.5.5", NetworkHandler::SECONDARY_SERVER_IP};
+            << QByteArray("10.0.0.9") << QByteArray() << QStringList{"10.5.5.5", "192.168.10.3"};
         QTest::newRow("list and alternatives, no doubles")
             << QByteArray("10.0.0.9 10.0.0.8\n") << QByteArray("10.0.0.7\n\n10.0.0.9\n")
             << QStringList{"10.5.5.5", "10.0.0.9", "10.0.0.8", "10.0.0.7"};
@@ -247,6 +249,46 @@ private slots:
         QVERIFY(shownChecked);
         QCOMPARE(Firmware::countCalls("h2ouve-l.real"), 0);
         QCOMPARE(mainLog().count("Spawned Thread Finished 0"), finishedBefore + 1);
+    }
+
+    // While its switch runs the LAN boot dialog stays (Escape and the window's close do nothing),
+    // a second switch is refused without touching the running pxeswitch, and so is any other
+    // drive job; the dialog closes when the switch has ended.
+    void lanBootDialogHeldWhileItsSwitchRuns()
+    {
+        const bool before = Utils::GetPxeSwitchEnabled();
+        const QString gate = Sandbox::root() + "/switch-gate";
+        QFile::remove(gate);
+        // Only the switch itself (-e, -d) waits for the gate; asking the state (-s) does not.
+        QVERIFY(!Sandbox::writeDouble("pxeswitch", "#!/bin/sh\ncase \"$1\" in -e|-d) while [ ! -e '" + gate +
+                                                   "' ]; do sleep 0.05; done ;; esac\n"
+                                                   "exec \"$BRENLOW_BIN/pxeswitch\" \"$@\"\n").isEmpty());
+        PxeClient window;
+        bool stayed = false, secondRefused = false, stillRunning = false, driveRefused = false;
+        DialogDriver driver({[&](QWidget *widget) {
+            auto *dialog = qobject_cast<QDialog *>(widget);
+            dialog->findChild<QCheckBox *>("ckbPxeEnabled")->setChecked(!before);
+            QVERIFY(DialogDriver::click(dialog, "OK"));
+            QVERIFY(waitFor([] { return Sandbox::run("pgrep", {"-f", Sandbox::doublesDir() + "/pxeswitch -[ed]"}).exitCode == 0; }, 10000));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            dialog->close();
+            QTest::qWait(200);
+            stayed = dialog->isVisible();
+            secondRefused = !Utils::GetInstance()->SpawnSetPxeSwitchEnable(before)
+                            && !Utils::GetInstance()->SpawnShell("sleep", {"5"});
+            driveRefused = DiskHandler::GetInstance()->Restore("bim", "/mnt/smb", "x.bim", false) == -7;
+            stillRunning = Sandbox::run("pgrep", {"-f", Sandbox::doublesDir() + "/pxeswitch -[ed]"}).exitCode == 0;
+            Sandbox::writeFile(gate, "");
+        }}, 60000);
+        window.on_pbPxeBoot_clicked();
+        QFile::remove(Sandbox::doublesDir() + "/pxeswitch");
+        QCOMPARE(driver.taken(), 1);
+        QVERIFY2(stayed, qPrintable(mainLog().right(2500)));
+        QVERIFY(secondRefused);
+        QVERIFY(driveRefused);
+        QVERIFY(stillRunning);
+        QCOMPARE(Utils::GetPxeSwitchEnabled(), !before);
+        QCOMPARE(DriveJob::Running(), QString());
     }
 };
 

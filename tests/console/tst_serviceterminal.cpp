@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
@@ -260,6 +261,9 @@ private slots:
         QVERIFY(waitFor([&] { return processGone(shellPid); }, 5000));
         QVERIFY(!console->isBusy);
         QVERIFY(console->ui->frmMenu->isEnabled());
+        // The service password opened the terminal and appears in no log.
+        for (const QString &log : {"/var/log/pxe_client.log", "/tmp/pxe-gui.log", "/tmp/client_progress.log"})
+            QVERIFY2(!Sandbox::readFile(log).contains("quindrel"), qPrintable(log));
         QVERIFY(console->ui->frmMenu->isVisible());
         QVERIFY(mainLog().contains("Shell program: /bin/bash   --norc \n"));
         QVERIFY(mainLog().contains("/bin/bash, --norc \n"));
@@ -276,12 +280,31 @@ private slots:
         QVERIFY(shellPid > 0);
         QVERIFY(!processGone(shellPid));
         // A job in the foreground, as a technician would leave it.
-        typeLine(terminal.termWidget, "sleep 600");
+        typeLine(terminal.termWidget, "sleep 600.25");
         QVERIFY(waitFor([&] { return Sandbox::sh("pgrep -x -P " + QString::number(shellPid) + " sleep").exitCode == 0; }));
         terminal.ui->buttonBox->button(QDialogButtonBox::Close)->click();
         QVERIFY(!terminal.isVisible());
         QVERIFY(waitFor([&] { return processGone(shellPid); }, 5000));
-        QVERIFY(waitFor([] { return Sandbox::sh("pgrep -x sleep").exitCode != 0; }, 5000));
+        // pgrep's "nothing found" is its status 1; the odd length keeps other tests' sleeps apart.
+        QVERIFY(waitFor([] { return Sandbox::sh("pgrep -fx 'sleep 600.25'").exitCode == 1; }, 5000));
+    }
+
+    // The shipped getmac names the unit by its adapter (here the veth end called eth0): twelve
+    // lower-case hex digits, usable as a folder name; an adapter named in /tmp/eth that does not
+    // exist falls back to the first adapter with a hardware address.
+    void getmacReadsTheAdapter()
+    {
+        // /sys shows the network of whoever mounted it: getmac runs with a sysfs of this test's
+        // own network namespace (in a mount namespace of its own, so nothing else changes).
+        const QString getmac = "unshare --mount --propagation private sh -c 'mount -t sysfs sysfs /sys && exec \"$0\"' " +
+                               Sandbox::binDir() + "/getmac";
+        QFile::remove("/tmp/eth");
+        QCOMPARE(Sandbox::sh(getmac).out, QByteArray("02005e100015\n"));
+        Sandbox::writeFile("/tmp/eth", "wlan7\n");
+        const Sandbox::Result fallback = Sandbox::sh(getmac);
+        QFile::remove("/tmp/eth");
+        // The adapters in name order: eth0 comes first.
+        QCOMPARE(fallback.out, QByteArray("02005e100015\n"));
     }
 
     void systemInformation_data()

@@ -10,7 +10,11 @@
 #include "sandbox.h"
 #include "virtualdrive.h"
 
+#include "diskhandler.h"
+#include "drivejob.h"
+#include "pxeclient.h"
 #include "testvtl.h"
+#include "ui_pxeclient.h"
 #include "ui_testvtl.h"
 #include "utils.h"
 
@@ -18,6 +22,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -387,17 +392,90 @@ private slots:
         // Log copies: one folder named after the unit, whatever getmac printed around it.
         QCOMPARE(QDir("/mnt/smb/DEBUG").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"02:00:5e:aa:bb:cc"}));
         QDir copies("/mnt/smb/DEBUG/02:00:5e:aa:bb:cc");
-        const QRegularExpression copyName("^(.*)_\\d{4}_\\d\\d_\\d\\d-\\d{6}(_vtl)?\\.log$");
-        QSet<QString> kinds;
+        // Lines of one image that end in the same second each keep copies of their own (-1, -2 ...).
+        const QRegularExpression copyName("^(.*)_\\d{4}_\\d\\d_\\d\\d-\\d{6}(?:-\\d+)?(_vtl)?\\.log$");
+        QMap<QString, int> kinds;
         for (const QString &name : copies.entryList(QDir::Files)) {
             const QRegularExpressionMatch m = copyName.match(name);
             QVERIFY2(m.hasMatch(), qPrintable(name));
-            kinds << m.captured(1) + m.captured(2);
+            ++kinds[m.captured(1) + m.captured(2)];
             if (name.startsWith("w10.bim") && m.captured(2) == "_vtl")
                 QVERIFY(fileText(copies.filePath(name)).contains("w10.bim"));
         }
-        QCOMPARE(kinds, QSet<QString>({"good.bim", "good.bim_vtl", "w10.bim", "w10.bim_vtl"}));
+        // good.bim ran three times (backup, restore, deploy), w10.bim twice (backup, trash; the
+        // engine's trash run leaves no operation log to copy).
+        const QMap<QString, int> expectedCopies = {{"good.bim", 3}, {"good.bim_vtl", 3}, {"w10.bim", 1}, {"w10.bim_vtl", 2}};
+        QVERIFY2(kinds == expectedCopies, qPrintable(copies.entryList(QDir::Files).join(' ')));
         QVERIFY(!QFile::exists("/mnt/etc") && !QFile::exists("/mnt/smb/02:00:5e:aa:bb:cc"));
+    }
+
+    // The bench from the main window's Advanced Tool row while its backup runs: closing and
+    // reopening the bench shows the same bench and leaves its engine running; every other drive
+    // job (the main window's wipe and restore, a list line of the bench) is refused meanwhile;
+    // the backup ends whole, and the drive is free again.
+    void benchRunIsKeptAndNoDriveJobOverlapsIt()
+    {
+        freshEngineFiles();
+        recordEngineCalls();
+        slowCompression(2);
+        writeVersion("Brenlow Service production v5.12.0100.0042");
+        QScopedPointer<PxeClient> window(new PxeClient);
+        window->show();
+        const auto benches = [] {
+            QList<TestVtl *> found;
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (auto *bench = qobject_cast<TestVtl *>(widget))
+                    found << bench;
+            return found;
+        };
+        window->ui->pbVaultine->click();
+        QCOMPARE(benches().size(), 1);
+        QPointer<TestVtl> bench = benches().first();
+        bench->ui->cbxSelectMode->setCurrentText("Backup");
+        bench->ui->leFIleName->setText("/mnt/smb/kept.bim");
+        bench->ui->buttonBox->button(QDialogButtonBox::Ok)->click();
+        QVERIFY(waitFor([&] { return bench->engineProcess->state() == QProcess::Running; }, 10000));
+        QCOMPARE(DriveJob::Running(), QString("The engine test bench"));
+
+        // The main window's drive rows are refused with a reason, and so is a restore asked for
+        // by code.
+        Answer *refusal = answerNextDialog(true);
+        window->ui->pbWipeDrive->click();
+        QVERIFY(refusal->seen);
+        QCOMPARE(refusal->title, QString("Drive Busy"));
+        QCOMPARE(refusal->text, QString("The engine test bench is still running.\n"
+                                        "Wait until it has finished before you start another job on the drive."));
+        QCOMPARE(DiskHandler::GetInstance()->Restore("bim", "/mnt/smb", "kept.bim", false), -7);
+
+        // A list line of the bench itself is refused too, and counts as failed everywhere.
+        QVERIFY(Sandbox::writeFile(LIST_FILE, "-s, bim, /tmp/part-tbl.bim\n"));
+        bench->ui->leTestFile->setText(LIST_FILE);
+        bench->ui->pbRunList->click();
+        QVERIFY(bench->ui->teListStatus->toPlainText().endsWith("Show: completed FAILURE\n"));
+        QVERIFY2(fileText("/var/log/regression.log").contains("]  --- FAILED-7\n"), qPrintable(fileText("/var/log/regression.log")));
+
+        // Closed (a close request: its buttons are held while the run lasts) and asked for
+        // again: the same bench, its engine untouched.
+        QVERIFY(!bench->ui->buttonBox->isEnabled());
+        bench->close();
+        QVERIFY(!bench->isVisible());
+        window->ui->pbVaultine->click();
+        QTest::qWait(100);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(bench);
+        QCOMPARE(benches().size(), 1);
+        QVERIFY(bench->isVisible());
+        QCOMPARE(bench->engineProcess->state(), QProcess::Running);
+        QVERIFY(!QFile::exists("/tmp/abort-vtl"));
+
+        QVERIFY(waitFor([&] { return bench->engineProcess->state() == QProcess::NotRunning; }, 120000));
+        normalCompression();
+        QVERIFY(bench->ui->pteOutput->toPlainText().endsWith("Finished 0 0"));
+        QVERIFY(QFile::exists("/mnt/smb/kept.bim.sums"));
+        QCOMPARE(DriveJob::Running(), QString());
+        QCOMPARE(fileText("/tmp/vaultine-calls"), QString("-b|bim|/mnt/smb/kept.bim|\n"));
+        window->Cleanup();
+        delete bench.data();
     }
 
     // Cancel during a list run writes the abort file; the engine stops after the partition it is

@@ -128,19 +128,56 @@ private slots:
     {
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("no-such-install-script.sh"), {}, nullptr, true),
-                 Utils::FailedStartCode);
-        QCOMPARE(Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("/nonexistent/tool --x"), nullptr, false),
-                 Utils::FailedStartCode);
+        // The codes a shell gives: 127 for a command that cannot start, 137 for one killed.
+        QCOMPARE(Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("no-such-install-script.sh"), {}, nullptr, true), 127);
+        QCOMPARE(Utils::GetInstance()->ExecuteProgressShell(QStringLiteral("/nonexistent/tool --x"), nullptr, false), 127);
         QVERIFY(clock.elapsed() < 20000);
         QVERIFY2(mainLog().contains(QLatin1String("could not start")), qPrintable(mainLog()));
         QCOMPARE(progressRun("exit 3", nullptr, true), 3);
-        QCOMPARE(progressRun("kill -9 $$", nullptr, true), Utils::CrashCode);
+        QCOMPARE(progressRun("kill -9 $$", nullptr, true), 137);
         QVERIFY(waitFor([] { return visibleProgressDialogs() == 0; }));
         // The same dialog passed in stays with its owner.
         Progress kept(QStringLiteral("kept"));
         QCOMPARE(progressRun("printf '5\\n'", &kept, true), 0);
         QVERIFY(kept.isVisible());
+    }
+
+    // A run started while another waits (a timer, a status line, a management request) has its
+    // own dialog, output and result; the outer run still reads its own command to the end and
+    // returns its own code, not the inner one's.
+    void nestedProgressRunsKeepTheirOwnState()
+    {
+        Progress outer(QStringLiteral("outer start")), inner(QStringLiteral("inner start"));
+        int innerCode = -1;
+        QTimer::singleShot(200, [&] {
+            innerCode = progressRun("sleep 1.5; printf 'XXX inner\\n10\\n'", &inner, true);
+        });
+        const int outerCode = progressRun("printf 'XXX outer\\n'; sleep 0.5; printf '70\\n'; exit 3", &outer, true);
+        QCOMPARE(outerCode, 3);
+        QCOMPARE(innerCode, 0);
+        QCOMPARE(outer.ui->label->text(), QString("outer"));
+        QCOMPARE(outer.ui->progressBar->value(), 70);
+        QCOMPARE(inner.ui->label->text(), QString("inner"));
+        QCOMPARE(inner.ui->progressBar->value(), 10);
+    }
+
+    // A progress run whose wait ends before its command (the application quitting) is no
+    // success: 130, at once, and the command is stopped.
+    void progressRunLeftByQuittingFails()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        const int code = progressRun("exec sleep 30.25", nullptr, true);
+        const qint64 took = clock.elapsed();
+        // The test goes on: leave the quitting state as the application's own loop would.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+        QCOMPARE(code, 130);
+        QVERIFY2(took < 10000, qPrintable(QString::number(took)));
+        QCOMPARE(Sandbox::sh("pgrep -fx 'sleep 30.25'").exitCode, 1);
+        // Waits work again afterwards.
+        QCOMPARE(progressRun("exit 4", nullptr, true), 4);
     }
 
     void blockingRuns()
@@ -158,10 +195,19 @@ private slots:
                  QStringList({"usb1", "usb2"}));
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(Utils::ExecuteShell(QStringLiteral("sleep 10"), 1000), QStringList());
+        QCOMPARE(Utils::ExecuteShell(QStringLiteral("sleep 10.25"), 1000), QStringList());
         QVERIFY2(clock.elapsed() >= 900 && clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-        // The killed command is gone.
-        QVERIFY(Sandbox::sh("pgrep -x sleep").exitCode != 0);
+        // The killed command is gone (pgrep's "nothing found" is its status 1; other tests may
+        // run a sleep of their own meanwhile, hence the odd length).
+        QCOMPARE(Sandbox::sh("pgrep -fx 'sleep 10.25'").exitCode, 1);
+        // The exit code of a blocking run, when asked for.
+        int code = -1;
+        Utils::ExecuteShellDebug(QStringLiteral("sh"), {"-c", "echo warning >&2; exit 3"}, 60000, &code);
+        QCOMPARE(code, 3);
+        Utils::ExecuteShellDebug(QStringLiteral("no-such-tool-here"), {}, 60000, &code);
+        QCOMPARE(code, 127);
+        Utils::ExecuteShellDebug(QStringLiteral("sleep"), {"10"}, 500, &code);
+        QCOMPARE(code, 137);
         // Timers are served while a blocking run waits.
         int ticks = 0;
         QTimer ticker;
@@ -181,7 +227,7 @@ private slots:
         QCOMPARE(utils->spawnOutput, QStringLiteral("switched\nto stderr\n"));
         utils->SpawnShell(QStringLiteral("no-such-switch-tool"), {"-e"});
         QVERIFY(finished.count() == 1 || finished.wait(5000));
-        QCOMPARE(finished.takeFirst().at(0).toInt(), int(Utils::FailedStartCode));
+        QCOMPARE(finished.takeFirst().at(0).toInt(), 127);
     }
 
     // Status lines from outside reach the dialog through 127.0.0.1:43860, and nowhere else.

@@ -1,0 +1,116 @@
+// The main window's production server rows: "Install Image" (on_pbInstallImage_clicked),
+// "Production Server IP" (on_pbProdServerIP_clicked), and the install a management server asks
+// for through /tmp/mgr-requested-install (installImage_webrequest).
+
+#include "pxeclient.h"
+#include "ui_pxeclient.h"
+
+#include "diskhandler.h"
+#include "drivejob.h"
+#include "logging.h"
+#include "modelsdialog.h"
+#include "serverhandler.h"
+#include "serveripdialog.h"
+#include "versionsdialog.h"
+#include "waitloop.h"
+
+#include <QFile>
+#include <QMessageBox>
+
+void PxeClient::on_pbInstallImage_clicked()
+{
+    // 1. The drive must be free and the server must answer.
+    MenuBusy menu(this);
+    if (DriveJob::RefuseIfBusy(this))
+        return;
+    if (!serverHandler->VerifyServerIp(QString())) {
+        QMessageBox::critical(this, QStringLiteral("Failure"), QStringLiteral("Could not contact the PXE server"));
+        return;
+    }
+    // 2. and 3. Model, then version; Back returns to the models, Cancel ends it all.
+    QString model, version;
+    while (version.isEmpty()) {
+        QStringList models = serverHandler->GetModels();
+        models.sort(Qt::CaseSensitive);
+        ModelsDialog modelsDialog(models);
+        if (modelsDialog.exec() != QDialog::Accepted)
+            return;
+        model = modelsDialog.selection;
+        if (model.isEmpty())
+            continue;
+        while (version.isEmpty()) {
+            VersionsDialog versionsDialog(serverHandler->GetVersions(model));
+            const bool accepted = versionsDialog.exec() == QDialog::Accepted;
+            if (!accepted && versionsDialog.selection == QLatin1String("back"))
+                break;
+            if (!accepted)
+                return;
+            version = versionsDialog.selection;
+        }
+        if (version.isEmpty())
+            model.clear();
+    }
+    Logging(2) << "Version selected" << version;
+    // 4. Install and tell the result.
+    const int result = diskHandler->InstallImage(model, version);
+    Logging(2) << "Install image " << model << " " << version << " Result " << result;
+    if (result == 0)
+        QMessageBox::information(this, QStringLiteral("Success"), QStringLiteral("Firmware Installation Successful."));
+    else
+        QMessageBox::critical(this, QStringLiteral("Failure"),
+                              QStringLiteral("Firmware Installation failed  with result code %1").arg(result));
+}
+
+void PxeClient::on_pbProdServerIP_clicked()
+{
+    {
+        MenuBusy menu(this);
+        ServerIpDialog dialog(serverHandler->GetServerIp(false).trimmed());
+        dialog.exec();
+        const QString chosen = dialog.selectedIp.trimmed();
+        if (!chosen.isEmpty())
+            serverHandler->SetServerIp(chosen);
+    }
+    UpdateInfoLabels();
+}
+
+void PxeClient::installImage_webrequest()
+{
+    // The timer asks every second while the request file is there. One install at a time: while
+    // another drive job runs the request waits for it (said once in the log). It is not started
+    // inside a blocking command's wait, whose caller would be held up for the install, but as
+    // soon as that has returned.
+    if (webInstallRunning)
+        return;
+    if (WaitLoop::UserInputHeld()) {
+        runSoon([this]() { installImage_webrequest(); });
+        return;
+    }
+    webInstallPending = false;
+    if (!DriveJob::Running().isEmpty()) {
+        if (!webRequestWaitLogged)
+            Logging(2) << "Web request to install image waits:" << DriveJob::Running() << "runs";
+        webRequestWaitLogged = true;
+        return;
+    }
+    webRequestWaitLogged = false;
+    webInstallRunning = true;
+    MenuBusy menu(this);
+    Logging(2) << "Web request to install image has been received";
+    const QString server = serverHandler->GetServerIp(false);
+    Logging(2) << "Server = " << server;
+    if (!ui->lblInfo1->text().contains(server))
+        UpdateInfoLabels();
+    QFile request(MGR_INSTALL_FILE);
+    if (request.open(QIODevice::ReadOnly)) {
+        const QStringList words = QString::fromLatin1(request.read(4096)).trimmed().split(' ');
+        request.close();
+        request.remove();
+        if (words.size() >= 2) {
+            Logging(2) << "Installing " << words.at(0) << " " << words.at(1);
+            const int result = diskHandler->InstallImage(words.at(0), words.at(1));
+            Logging(2) << "Install of " << words.at(0) << " " << words.at(1) << " returned" << result;
+        }
+    }
+    webInstallRunning = false;
+}
