@@ -511,7 +511,7 @@ private slots:
         VirtualDrive source("abort-now", "32M");
         QVERIFY(source.makeGpt({"-n", "1:2048:+10M", "-t", "1:8300"}));
         for (const QString z : {"gzip", "pigz"})
-            Sandbox::writeDouble(z, "#!/bin/sh\ntouch /tmp/abort-vtl\nexec sleep 120\n");
+            Sandbox::writeDouble(z, "#!/bin/sh\ntouch /tmp/abort-vtl\nexec sleep 127\n");
         QElapsedTimer t;
         t.start();
         const EngineRun b = engine({"-b", "bim", SET_DIR + "/n.bim"}, source.device());
@@ -520,6 +520,7 @@ private slots:
         QFile::remove(Sandbox::doublesDir() + "/pigz");
         QCOMPARE_STATUS(b, 255);
         QVERIFY2(took < 30000, qPrintable(QString::number(took)));
+        QCOMPARE(Sandbox::sh("pgrep -f '^sleep 127$'").exitCode, 1);   // nothing of the pipeline left
         QVERIFY(b.out.contains("Abort Requested"));
         QVERIFY(!QFile::exists(SET_DIR + "/n.bim.sums"));
         QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("FAILED\n"));
