@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -59,6 +60,22 @@ bool writeFully(int fd, const char *buffer, size_t size, size_t *written, int *e
         }
     }
     return true;
+}
+
+// Makes the data written to fd reach the drive or file behind it. A device or a file takes
+// writes into the page cache, and a drive that refuses them reports it only here; a pipe or
+// a socket has nothing to flush. 0, or the errno of the failed flush.
+int flushToDevice(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+        return 0;
+    while (::fdatasync(fd) != 0) {
+        if (errno == EINTR)
+            continue;
+        return errno == EINVAL || errno == EROFS ? 0 : errno;
+    }
+    return 0;
 }
 
 } // namespace
@@ -188,6 +205,13 @@ bool BlockCopy::CopyBlocks(FILE *input, FILE *output, quint32 count)
         blocksCopied = i;
         if (got.bytes < want)
             break;   // the input is at its end
+    }
+
+    // Nothing is complete before the data is on the drive.
+    if (const int error = flushToDevice(out)) {
+        WriteLogMessage(QStringLiteral("%1 blocks Written").arg(i));
+        reportFailure("write", i, error);
+        return false;
     }
 
     msleep(50);

@@ -142,6 +142,22 @@ static int64_t chunk_end(int64_t first, int64_t count)
     return next < limit ? next : limit;
 }
 
+/* Makes the data written to fd reach the drive or file behind it: a device takes writes into the
+ * page cache, and a drive that refuses them says so only here. Pipes have nothing to flush.
+ * 0, or the errno of the failed flush. */
+static int flush_to_device(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+        return 0;
+    while (fdatasync(fd) != 0) {
+        if (errno == EINTR)
+            continue;
+        return errno == EINVAL || errno == EROFS ? 0 : errno;
+    }
+    return 0;
+}
+
 /* Blocks copied so far, for a failure that shows only when the destination is closed. */
 static int64_t blocks_copied;
 
@@ -221,6 +237,13 @@ static int block_cpy(FILE *input, FILE *output, int count)
         n = done;
         blocks_copied = n;
         if (got < want || n == count) {
+            /* "Complete" only once the drive has the data. */
+            int flush_error = flush_to_device(out);
+            if (flush_error != 0) {
+                block_failed("write", n, max, flush_error);
+                free(buffer);
+                return 0;
+            }
             gauge(format_text("XXX\n100\n%s  Complete\nXXX\n", extra ? extra : ""));
             report(format_text("BlockCopy done, %d blocks Written", (int)n), 0);
             free(buffer);

@@ -118,6 +118,11 @@ int Backup::BackupDevice(const QString &device, bool clone)
                                        : QStringLiteral("Binary image backup");
     UpdateTaskInfo(task2);
     int result = isCompressed ? CompressedBackup() : BinaryBackup();
+    // A tool the operator's abort request stopped fails its step: the run is an aborted one.
+    if (result != 0 && result != -1 && abortFileExists()) {
+        ShowMessage(QStringLiteral("Abort Requested"), true);
+        result = -1;
+    }
     UpdateTaskInfo(task2);
 
     ShowMessage(QString());

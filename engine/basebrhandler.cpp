@@ -6,7 +6,12 @@
 #include <QStandardPaths>
 #include <QTextCodec>
 
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <sys/stat.h>
 
 baseBrHandler::baseBrHandler(QObject *parent)
@@ -19,6 +24,9 @@ baseBrHandler::baseBrHandler(QObject *parent)
     const uint mb = qEnvironmentVariable("SPLIT_SIZE").toUInt(&ok, 10);
     if (ok && mb > 0)
         setSplitSizes(mb);
+    const int stall = qEnvironmentVariable("STALL_TIMEOUT").toInt(&ok, 10);
+    if (ok && stall > 0)
+        stallSeconds = stall;
 
     watchdog = new QTimer(this);
     process = new QProcess(this);
@@ -42,8 +50,29 @@ baseBrHandler::~baseBrHandler()
 
 void baseBrHandler::setSplitSizes(quint32 mb)
 {
-    splitSizeMb = mb;
-    splitBytes = quint64(mb) * quint64(D1_MEG);
+    // A piece of 4 GiB or more could not be copied to a FAT32 stick.
+    splitSizeMb = std::min(mb, MAX_SPLIT_MB);
+    splitBytes = quint64(splitSizeMb) * 1048576ULL;
+}
+
+myProcess baseBrHandler::SplitStage(const QString &prefix, quint64 pieceBytes)
+{
+    // split numbers the pieces with six digits; each piece goes through a filter that names it
+    // with at least three (x.000 ... x.999, x.1000 ...). The filter runs under the shell SHELL
+    // names, set to sh here, and finds the number after the last dot of split's name; expr drops
+    // the leading zeros, which printf would read as octal.
+    const QString name = QStringLiteral("n=$(expr \"${FILE##*.}\" + 0); exec cat > \"$(printf \"%s.%03d\" \"${FILE%.*}\" \"$n\")\"");
+    return myProcess{QStringLiteral("SHELL=/bin/sh split"),
+                     {QStringLiteral("-a 6"), QStringLiteral("-d"), QStringLiteral("-b %1").arg(pieceBytes),
+                      QStringLiteral("--filter=") + ShellQuote(name), QStringLiteral("-"), ShellQuote(prefix + '.')}};
+}
+
+myProcess baseBrHandler::PiecesStage(const QStringList &pieces)
+{
+    QStringList quoted;
+    for (const QString &piece : pieces)
+        quoted << ShellQuote(piece);
+    return myProcess{QStringLiteral("cat"), quoted};
 }
 
 void baseBrHandler::ClearResultVariables(const QString &logFile, const QString &secondText)
@@ -90,11 +119,39 @@ int baseBrHandler::ExecuteAndWait(const QString &program, const QStringList &arg
     // Nothing is ever fed to the pipeline: a stage reading its standard input sees its end.
     process->closeWriteChannel();
 
+    // The operator's abort request and a pipeline that stopped moving end the run here, within
+    // seconds; nothing else would, a tool hanging on a failing drive waits for ever.
+    int stopped = 0;
+    quint64 traffic = 0;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
     while (running || process->state() != QProcess::NotRunning) {
         QEventLoop loop;
         QTimer::singleShot(1000, &loop, &QEventLoop::quit);
         connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
         loop.exec();
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        const QList<qint64> pids = pipelineProcesses();
+        const quint64 now = pipelineTraffic(pids);
+        if (now != traffic || watchdogTicks <= 1) {
+            traffic = now;
+            sinceProgress.restart();
+        }
+        if (abortFileExists()) {
+            ShowMessage(QStringLiteral("Abort Requested, stopping %1").arg(pipelineTools(pids)), true);
+            stopped = RUN_ABORTED;
+        } else if (sinceProgress.elapsed() >= qint64(stallSeconds) * 1000) {
+            ShowMessage(QStringLiteral("ERROR: %1 made no progress for %2 seconds and was stopped")
+                            .arg(stalledTools(pids))
+                            .arg(stallSeconds),
+                        true);
+            stopped = RUN_STALLED;
+        }
+        if (stopped != 0) {
+            stopPipeline();
+            break;
+        }
     }
     watchdog->stop();
 
@@ -109,12 +166,113 @@ int baseBrHandler::ExecuteAndWait(const QString &program, const QStringList &arg
         }
     }
 
+    if (stopped != 0)
+        return stopped;
     int result = exitCode;
     if (result == 0 && exitStatus == QProcess::CrashExit)
         result = 1;
     if (result == 0)
         result = pipelineResult();
     return result;
+}
+
+// ---------------------------------------------------------------- stopping a pipeline
+
+// The children of every process, from the parent field of /proc/PID/stat.
+static QMultiMap<qint64, qint64> processChildren()
+{
+    QMultiMap<qint64, qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children.insert(fields.at(1).toLongLong(), pid);
+    }
+    return children;
+}
+
+QList<qint64> baseBrHandler::pipelineProcesses() const
+{
+    QList<qint64> pids;
+    const qint64 root = process->processId();
+    if (root <= 0)
+        return pids;
+    const QMultiMap<qint64, qint64> children = processChildren();
+    pids << root;
+    // Children in the order they were started: the stages of a pipeline from first to last.
+    for (int i = 0; i < pids.size(); ++i) {
+        QList<qint64> started = children.values(pids.at(i));
+        std::sort(started.begin(), started.end());
+        pids << started;
+    }
+    return pids;
+}
+
+quint64 baseBrHandler::pipelineTraffic(const QList<qint64> &pids) const
+{
+    quint64 total = 0;
+    for (qint64 pid : pids) {
+        QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+        if (!io.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : io.readAll().split('\n')) {
+            if (line.startsWith("rchar:") || line.startsWith("wchar:"))
+                total += line.mid(6).trimmed().toULongLong();
+        }
+    }
+    return total;
+}
+
+QString baseBrHandler::pipelineTools(const QList<qint64> &pids) const
+{
+    return stalledTools(pids, false);
+}
+
+QString baseBrHandler::stalledTools(const QList<qint64> &pids, bool onlyStuck) const
+{
+    // A stage that waits for its neighbour sleeps in a pipe; the script's shell waits for its
+    // children. What remains is the tool that holds everything up.
+    QStringList all;
+    QStringList stuck;
+    for (qint64 pid : pids.mid(1)) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        QFile wchan(QStringLiteral("/proc/%1/wchan").arg(pid));
+        if (!comm.open(QIODevice::ReadOnly))
+            continue;
+        const QString name = QString::fromLocal8Bit(comm.readAll()).trimmed();
+        const QByteArray waits = wchan.open(QIODevice::ReadOnly) ? wchan.readAll().trimmed() : QByteArray();
+        if (name == QLatin1String("bash") || name == QLatin1String("sh"))
+            continue;
+        all << name;
+        // pipe_read, pipe_write (anon_pipe_read ... on newer kernels) and do_wait.
+        if (!waits.contains("pipe_") && waits != "do_wait")
+            stuck << name;
+    }
+    const QStringList named = stuck.isEmpty() || !onlyStuck ? all : stuck;
+    return named.isEmpty() ? programName : named.join(QLatin1String(", "));
+}
+
+void baseBrHandler::stopPipeline()
+{
+    // The script's shell would not pass a signal on to its pipeline: every process gets it.
+    QList<qint64> pids = pipelineProcesses();
+    for (qint64 pid : qAsConst(pids))
+        ::kill(pid_t(pid), SIGTERM);
+    if (process->waitForFinished(3000))
+        return;
+    pids = pipelineProcesses();
+    for (qint64 pid : qAsConst(pids))
+        ::kill(pid_t(pid), SIGKILL);
+    process->waitForFinished(3000);
 }
 
 bool baseBrHandler::TargetIsBlockDevice(const QString &partition)

@@ -31,6 +31,24 @@ public:
 
     // Silence of more than this many seconds is logged (once per further second).
     static constexpr int WATCHDOG_LIMIT = 100;
+    // A pipeline that reads, writes and prints nothing for this long (seconds; the environment
+    // variable STALL_TIMEOUT overrides it) has hung on a failing drive or a dead share: it is
+    // stopped and the run fails, naming the tool.
+    static constexpr int DEFAULT_STALL_SECONDS = 600;
+    // Pieces stay below the 4 GiB a FAT32 stick allows for one file, whatever SPLIT_SIZE says.
+    static constexpr quint32 MAX_SPLIT_MB = 4095;
+    // ExecuteAndWait's results for a pipeline it stopped itself.
+    static constexpr int RUN_ABORTED = 1000;
+    static constexpr int RUN_STALLED = 124;   // as timeout(1) reports a command it stopped
+
+    // True when an image of a partition of this many bytes is cut into pieces of splitBytes:
+    // its compressed stream can be no larger than one piece otherwise.
+    bool splitsImage(quint64 partitionBytes) const { return partitionBytes > splitBytes; }
+    // The stage that cuts standard input into prefix.000, prefix.001 ... prefix.999, prefix.1000 ...
+    // of pieceBytes each (the names go on past three digits, which split's own names cannot).
+    static myProcess SplitStage(const QString &prefix, quint64 pieceBytes);
+    // The stage that writes the given files one after the other to standard output.
+    static myProcess PiecesStage(const QStringList &pieces);
 
 public slots:
     void setSplitSizes(quint32 mb);
@@ -72,17 +90,26 @@ public:
     int checkpointCount = 0;
     int lastGauge = 0;
     quint32 splitSizeMb = 1024;
-    quint64 splitBytes = 1024ULL * quint64(D1_MEG);
+    quint64 splitBytes = 1024ULL * 1048576ULL;   // splitSizeMb MiB
     quint64 sectorSize = 512;
     bool volumeShrunk = false;
     double lastStatusPercent = 0.0;
     double nextEchoPercent = 0.0;
     QString programName;
+    int stallSeconds = DEFAULT_STALL_SECONDS;   // STALL_TIMEOUT when set
 
 private:
     // Splits what arrived on one channel into whole lines; the unfinished rest waits in pending.
     void takeOutput(const QByteArray &bytes, QString &pending, std::unique_ptr<QTextDecoder> &decoder);
     int pipelineResult() const;
+    // Every process the running pipeline consists of (its script and all their children).
+    QList<qint64> pipelineProcesses() const;
+    // Bytes read and written so far by the pipeline's processes: the measure of its progress.
+    quint64 pipelineTraffic(const QList<qint64> &pids) const;
+    // The tools of the pipeline that are not waiting on a neighbour: the ones that hang.
+    QString stalledTools(const QList<qint64> &pids, bool onlyStuck = true) const;
+    QString pipelineTools(const QList<qint64> &pids) const;
+    void stopPipeline();
     QString runSecondText;
     std::unique_ptr<QTextDecoder> outDecoder;
     std::unique_ptr<QTextDecoder> errDecoder;

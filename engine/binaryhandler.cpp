@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 
 const QString BinaryHandler::MOUNT_POINT = QStringLiteral("/mnt/hd");
+// The archive's pieces are 1 GiB whatever the split size says.
+static constexpr quint64 TAR_PIECE_BYTES = 1073741824ULL;
 
 static QString outcome(int code)
 {
@@ -48,11 +50,8 @@ int BinaryHandler::BackupCompressedImage(const QString &base, const QString &dev
 
     const myProcess reader{QStringLiteral("xblit"), {ShellQuote(partition), QStringLiteral("-"), QString::number(blocks)}};
     QList<myProcess> stages{reader};
-    if (blocks > splitBytes) {
-        stages << CompressStage()
-               << myProcess{QStringLiteral("split"),
-                            {QStringLiteral("-a 3"), QStringLiteral("-b %1M").arg(splitSizeMb), QStringLiteral("-d "),
-                             QStringLiteral(" - ") + ShellQuote(image + '.')}};
+    if (splitsImage(blocks * sectorSize)) {
+        stages << CompressStage() << SplitStage(image, splitBytes);
     } else {
         stages << CompressStage({QStringLiteral(">"), ShellQuote(image)});
     }
@@ -83,9 +82,8 @@ int BinaryHandler::RestoreCompressedBinaryImage(const QString &base, const QStri
     const myProcess writer{QStringLiteral("xblit"), {QStringLiteral("-"), ShellQuote(partition), QString::number(blocks)}};
     QList<myProcess> stages;
     if (split) {
-        // The shell lists the pieces in name order.
-        stages << myProcess{QStringLiteral("cat"), {ShellQuote(image + '.') + DGS3}}
-               << DecompressStage(QStringLiteral("-"));
+        // The pieces in the order of their numbers (x.999 before x.1000).
+        stages << PiecesStage(ImageSet(base).partitionPieces(m)) << DecompressStage(QStringLiteral("-"));
     } else {
         stages << DecompressStage(ShellQuote(image));
     }
@@ -153,8 +151,7 @@ int BinaryHandler::BackupCompressedLinuxImage(const QString &imageBase, const QS
     const quint64 used = du.split(QRegularExpression(QStringLiteral("[ \t]"))).value(0).trimmed().toULongLong();
     const QList<myProcess> stages{
         {QStringLiteral("tar"), {QStringLiteral("-c"), QStringLiteral("."), QStringLiteral("--checkpoint=%1").arg(used / 1000)}},
-        {QStringLiteral("split"), {QStringLiteral("-a 3"), QStringLiteral("-d"), QStringLiteral("-b 1G"), QStringLiteral("-"),
-                                   ShellQuote(base + '.')}}};
+        SplitStage(base, TAR_PIECE_BYTES)};
     const int result = runPipeline(stages) == 0 ? 0 : 1015;
 
     leaveMountPoint();
@@ -191,7 +188,7 @@ int BinaryHandler::RestoreCompressedLinuxImage(const QString &imageBase, const Q
         total += quint64(QFileInfo(piece).size());
 
     const QList<myProcess> stages{
-        {QStringLiteral("cat"), {ShellQuote(base + '.') + DGS3}},
+        PiecesStage(pieces),
         // The Linux layout's partition is FAT: it keeps no owners, and a FUSE driver refuses
         // chown outright, which would fail a complete unpack.
         {QStringLiteral("tar"), {QStringLiteral("-x"), QStringLiteral("--no-same-owner"),
@@ -229,6 +226,8 @@ int BinaryHandler::BackupBinaryImage(const QString &base, const QString &device,
     }
     for (const QString &old : stale)
         QFile::remove(old);
+    // The raw pieces follow the split size too, so that a set fits the stick it is written to.
+    blockCopy->setPieceSize(splitBytes);
     LogDebug(QStringLiteral("BinaryHandler::BackupBinaryImage '%1' %2 start").arg(destination, source));
     ShowMessage(QStringLiteral("Backup Binary Image '%1' %2").arg(destination, source), true);
     blockCopy->SetParams(source, destination, bytes);

@@ -20,6 +20,7 @@ public:
         CannotCreate = -1,    // the destination (or a piece file) could not be opened for writing
         SourceFailed = 2,     // a source could not be opened or read
         SourceShort = 3,      // a source ended before the expected byte count (or there was none)
+        Aborted = 4,          // the operator's abort file appeared during the copy
     };
 
     static constexpr quint64 PIECE_SIZE = 1073741824ULL;   // 1 GiB
@@ -28,6 +29,10 @@ public:
     explicit BlockCopy(QObject *parent = nullptr);
     BlockCopy(const QStringList &sources, const QString &destination, quint64 byteCount, QObject *parent = nullptr);
     BlockCopy(const QString &source, const QString &destination, quint64 byteCount, QObject *parent = nullptr);
+
+    // Size of the pieces of a drive-to-pieces copy (PIECE_SIZE unless set); a copy of at most
+    // this many bytes goes into the destination itself.
+    void setPieceSize(quint64 bytes) { pieceSize = bytes > 0 ? bytes : PIECE_SIZE; }
 
     void SetParams(const QString &source, const QString &destination, quint64 byteCount);
     void SetParams(const QStringList &sources, const QString &destination, quint64 byteCount, const QString &source);
@@ -50,4 +55,5 @@ private:
     quint64 byteCount = 0;
     QStringList sources;
     int lastRunStatus = 0;
+    quint64 pieceSize = PIECE_SIZE;
 };

@@ -6,6 +6,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
+// A piece number: three digits up to 999, then as many as it takes (1000, never 0001).
+#define PIECE "(?:[0-9]{3}|[1-9][0-9]{3,})"
+
 ImageSet::ImageSet(const QString &imagePath)
 {
     const QFileInfo info(imagePath);
@@ -21,7 +26,7 @@ bool ImageSet::isMember(const QString &fileName) const
     // Suffixes a backup writes: the table copies, the partition images (whole, or pieces of one
     // gzip stream, and their logs), the raw or tar pieces, the listing and the checksum list.
     static const QRegularExpression suffix(QStringLiteral(
-        "^(|\\.gptb|\\.orig|\\.orig\\.gptb|\\.p[0-9]+(\\.[0-9]{3})?(\\.log)?|\\.[0-9]{3}|\\.txt|\\.sums)$"));
+        "^(|\\.gptb|\\.orig|\\.orig\\.gptb|\\.p[0-9]+(\\." PIECE ")?(\\.log)?|\\." PIECE "|\\.txt|\\.sums)$"));
     return suffix.match(rest).hasMatch();
 }
 
@@ -36,31 +41,56 @@ QStringList ImageSet::existingMembers() const
     return members;
 }
 
-// Full paths of the existing members whose suffix after the stem matches the pattern.
+// Full paths of the existing members whose suffix after the stem matches the pattern, pieces of
+// one file in the order of their numbers (N.999 before N.1000, which name order would swap).
 QStringList ImageSet::matching(const QString &suffixPattern) const
 {
     const QRegularExpression suffix(QStringLiteral("^(") + suffixPattern + QStringLiteral(")$"));
-    QStringList paths;
+    QStringList names;
     for (const QString &name : existingMembers()) {
         if (suffix.match(name.mid(m_stem.size())).hasMatch())
-            paths << m_dir + '/' + name;
+            names << name;
     }
+    std::stable_sort(names.begin(), names.end(), pieceOrder);
+    QStringList paths;
+    for (const QString &name : qAsConst(names))
+        paths << m_dir + '/' + name;
     return paths;
+}
+
+int ImageSet::pieceNumber(const QString &fileName)
+{
+    static const QRegularExpression piece(QStringLiteral("\\.(" PIECE ")$"));
+    const QRegularExpressionMatch m = piece.match(fileName);
+    bool ok = false;
+    const int number = m.hasMatch() ? m.captured(1).toInt(&ok, 10) : -1;
+    return ok ? number : -1;
+}
+
+bool ImageSet::pieceOrder(const QString &a, const QString &b)
+{
+    const int na = pieceNumber(a);
+    const int nb = pieceNumber(b);
+    const QString fileA = na < 0 ? a : a.left(a.lastIndexOf('.'));
+    const QString fileB = nb < 0 ? b : b.left(b.lastIndexOf('.'));
+    if (fileA != fileB)
+        return a < b;
+    return na < nb;   // the whole file (no number) before its pieces
 }
 
 QStringList ImageSet::partitionPieces(int k) const
 {
-    return matching(QStringLiteral("\\.p%1\\.[0-9]{3}").arg(k));
+    return matching(QStringLiteral("\\.p%1\\." PIECE).arg(k));
 }
 
 QStringList ImageSet::partitionImageFiles(int k) const
 {
-    return matching(QStringLiteral("\\.p%1(\\.[0-9]{3})?").arg(k));
+    return matching(QStringLiteral("\\.p%1(\\." PIECE ")?").arg(k));
 }
 
 QStringList ImageSet::numberedPieces() const
 {
-    return matching(QStringLiteral("\\.[0-9]{3}"));
+    return matching(QStringLiteral("\\." PIECE));
 }
 
 QString ImageSet::binaryStem(const QString &chosenName)
@@ -73,7 +103,7 @@ QStringList ImageSet::checksumMembers() const
     // Every piece counts, also N.100 and beyond: a set of more than 100 GiB is checked whole.
     // The table listing, the list itself, the pre-shrink tables and logs are not image content.
     QStringList names;
-    for (const QString &path : matching(QStringLiteral("|\\.gptb|\\.p[0-9]+(\\.[0-9]{3})?|\\.[0-9]{3}")))
+    for (const QString &path : matching(QStringLiteral("|\\.gptb|\\.p[0-9]+(\\." PIECE ")?|\\." PIECE)))
         names << QFileInfo(path).fileName();
     return names;
 }

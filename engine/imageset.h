@@ -1,6 +1,7 @@
 #pragma once
 // The files of one image set: every member shares the stem N (the image path with its
-// extension): N, N.gptb, N.orig(.gptb), N.pK, N.pK.NNN, N.NNN, N.txt, N.sums.
+// extension): N, N.gptb, N.orig(.gptb), N.pK, N.pK.NNN, N.NNN, N.txt, N.sums. Pieces are numbered
+// with three digits up to 999 and go on with N.1000, N.1001 ...
 // This is the one place that knows the member names: the delete command, the checksum list and
 // its verification, and the restores' piece lookups all ask it.
 
@@ -25,7 +26,7 @@ public:
     // The members present in the directory, regular files only, sorted by name.
     QStringList existingMembers() const;
 
-    // --- pieces (full paths, in name order)
+    // --- pieces (full paths, in the order of their numbers)
     // N.pK.000, N.pK.001, ...: the pieces of partition K's split image.
     QStringList partitionPieces(int k) const;
     // N.pK and its pieces: every file an image of partition K consists of.
@@ -51,6 +52,10 @@ public:
 
 private:
     QStringList matching(const QString &suffixPattern) const;
+    // The number of a piece name (x.007 is 7, x.1000 is 1000), -1 for a name that is no piece.
+    static int pieceNumber(const QString &fileName);
+    // Name order, except that the pieces of one file follow it in the order of their numbers.
+    static bool pieceOrder(const QString &a, const QString &b);
 
     QString m_dir;
     QString m_stem;

@@ -86,6 +86,14 @@ static int RunBackup(const QString &type, const QString &image, const QString &d
     return backup.BackupDevice(drive, clone);
 }
 
+// Help for a type word that is neither bin nor bim; the run ends here, so the pid file it made
+// goes first (a pid file left behind would name a process that no longer runs, or another one).
+[[noreturn]] static void ShowHelpAndEnd(QCommandLineParser &parser, SystemUtils &utils)
+{
+    utils.removePidFile();
+    parser.showHelp(0);
+}
+
 static void ResetToDefault(const char *name, const QByteArray &value)
 {
     if (qEnvironmentVariableIsEmpty(name))
@@ -180,13 +188,13 @@ int main(int argc, char *argv[])
         const bool deploy = parser.isSet(deployOpt);
         const QString type = parser.value(deploy ? deployOpt : restoreOpt);
         if (BadType(type))
-            parser.showHelp(0);
+            ShowHelpAndEnd(parser, utils);
         result = RunRestore(type, image, drive, deploy);
     } else if (parser.isSet(backupOpt) || parser.isSet(cloneOpt)) {
         const bool clone = !parser.isSet(backupOpt);
         const QString type = parser.value(clone ? cloneOpt : backupOpt);
         if (BadType(type))
-            parser.showHelp(0);
+            ShowHelpAndEnd(parser, utils);
         result = RunBackup(type, image, drive, clone);
     } else if (parser.isSet(analyzeOpt)) {
         result = AnalyzeTable(image);

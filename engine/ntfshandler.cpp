@@ -71,12 +71,10 @@ int NtfsHandler::BackupNtfsImage(const QString &base, const QString &device, int
     QList<myProcess> stages{{QStringLiteral("ntfsclone"),
                              {QStringLiteral("--force"), QStringLiteral("--force"), QStringLiteral("--save-image"),
                               QStringLiteral("--overwrite"), QStringLiteral("-"), ShellQuote(partition)}}};
-    // The megabyte figure is compared with the byte size: every real partition is split.
+    // The megabyte figure is compared with the byte size: every real partition is split, into
+    // pieces of the split size.
     if (quint64(splitSizeMb) < bytes) {
-        stages << CompressStage()
-               << myProcess{QStringLiteral("split"),
-                            {QStringLiteral("-a 3"), QStringLiteral("-b %1M").arg(splitSizeMb), QStringLiteral("-d"),
-                             QStringLiteral("- ") + ShellQuote(image + '.')}};
+        stages << CompressStage() << SplitStage(image, splitBytes);
     } else {
         stages << CompressStage({QStringLiteral(">"), ShellQuote(image)});
     }
@@ -106,9 +104,8 @@ int NtfsHandler::RestoreNtfsImage(const QString &base, const QString &device, bo
     }
     QList<myProcess> stages;
     if (split) {
-        // The shell lists the pieces in name order.
-        stages << myProcess{QStringLiteral("cat"), {ShellQuote(image + '.') + DGS3}}
-               << DecompressStage(QStringLiteral("-"));
+        // The pieces in the order of their numbers (x.999 before x.1000).
+        stages << PiecesStage(ImageSet(base).partitionPieces(k)) << DecompressStage(QStringLiteral("-"));
     } else {
         stages << DecompressStage(ShellQuote(image));
     }

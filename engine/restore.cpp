@@ -117,6 +117,11 @@ int Restore::RunRestore()
                                            : QStringLiteral("Binary image restore");
         UpdateTaskInfo(task2);
         result = isCompressed ? CompressedRestore() : BinaryRestore();
+        // A tool the operator's abort request stopped fails its step: the run is an aborted one.
+        if (result != 0 && result != 1000 && abortFileExists()) {
+            ShowMessage(QStringLiteral("Abort Requested"), true);
+            result = 1000;
+        }
         UpdateTaskInfo(task2);
     }
 

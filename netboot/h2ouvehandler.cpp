@@ -135,13 +135,14 @@ void H2ouveHandler::GetBiosInfo(bool force)
         const QString command = QString("h2ouve-l ") + (useMmio ? "-mmio " : "") + "-gs " + BIOS_OUT_FILE
                                 + (useAllOption ? " -all" : "") + " -csv";
         utilities->LogMessage(1, command);
-        QString output = utilities->GetCommandResults(command);
+        // Locked tool runs are waited for until they end: the lock is held as long as the tool runs.
+        QString output = utilities->GetCommandResults(command, true);
         if (!dataFile.exists()) {
             utilities->LogMessage(2, output);
             utilities->LogMessage(2, "data file does not exist");
             utilities->LogMessage(2, "PASSWORD MAYBE REQUIRED");
             utilities->LogMessage(2, command);
-            output = utilities->GetCommandResults(command + " -pw " + SETUP_PASSWORD);
+            output = utilities->GetCommandResults(command + " -pw " + SETUP_PASSWORD, true);
         }
         utilities->LogMessage(2, output);
         if (output.startsWith("Process returned", Qt::CaseInsensitive)) {
@@ -287,7 +288,7 @@ bool H2ouveHandler::SetPxeEnabled(bool enable)
 
             QElapsedTimer timer;
             timer.start();
-            const QString output = utilities->GetCommandResults("bash " + PXE_SETTINGS_SCRIPT);
+            const QString output = utilities->GetCommandResults("bash " + PXE_SETTINGS_SCRIPT, true);
             utilities->LogMessage(2, output);
             utilities->LogMessage(1, QString("Write Elapsed Time = %1 msecs").arg(timer.elapsed()));
 

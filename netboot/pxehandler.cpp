@@ -2,6 +2,11 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 PxeHandler::PxeHandler(QObject *parent)
     : QObject(parent)
     , utilities(Utilities::GetInstance())
@@ -58,16 +63,24 @@ void PxeHandler::SettingsInfoInit()
 }
 
 // The lock file is created only if it is absent (O_CREAT|O_EXCL), so of two processes that look
-// at the same moment exactly one creates it and holds the lock.
+// at the same moment exactly one creates it and holds the lock. Only a lock file that is already
+// there is worth waiting for: one that cannot be made (no /var/lock, a read-only system) never
+// will be, and the run gives up at once with the reason.
 bool PxeHandler::GetLock()
 {
     utilities->LogMessage(2, "start GetLock");
+    const QByteArray path = QFile::encodeName(LOCK_FILE);
     for (int attempt = 0; attempt < LOCK_ATTEMPTS; ++attempt) {
-        QFile lock(LOCK_FILE);
-        if (lock.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            lock.close();
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
             utilities->LogMessage(2, "end   GetLock");
             return true;
+        }
+        if (errno != EEXIST) {
+            utilities->LogMessage(-1, QString("abort GetLock -- can't create %1: %2")
+                                          .arg(LOCK_FILE, QString::fromLocal8Bit(strerror(errno))));
+            return false;
         }
         utilities->ExecuteCmd("sleep", {"1"});
     }

@@ -107,7 +107,8 @@ bool SceHandler::SetPxeEnabled(bool enable)
         BuildTable(false);
         return enable;
     }
-    const QString output = utilities->ExecuteCmdString(SCELNX_TOOL, importArgs);
+    // The lock is held, and the import left alone, until the tool has ended.
+    const QString output = utilities->ExecuteCmdString(SCELNX_TOOL, importArgs, true);
     const bool imported = output.contains("imported successfully");
     utilities->LogMessage(2, output);
     if (imported) {

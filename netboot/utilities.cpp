@@ -52,7 +52,7 @@ QString Utilities::Latin1UpToZero(const QByteArray &bytes)
     return QString::fromLatin1(bytes.constData(), length);
 }
 
-QString Utilities::ExecuteCmdString(const QString &program, const QStringList &arguments)
+QString Utilities::ExecuteCmdString(const QString &program, const QStringList &arguments, bool toTheEnd)
 {
     auto *process = new QProcess();
     process->setProcessChannelMode(QProcess::MergedChannels);
@@ -61,7 +61,15 @@ QString Utilities::ExecuteCmdString(const QString &program, const QStringList &a
         delete process;
         return QString();
     }
-    const bool finished = process->waitForFinished(COMMAND_TIMEOUT_MS);
+    bool finished = process->waitForFinished(COMMAND_TIMEOUT_MS);
+    if (!finished && toTheEnd) {
+        // A firmware write past its time limit is still writing the flash: its caller holds the
+        // firmware lock until it has ended, and its output is read to the end, so that it
+        // never meets a closed pipe half-way.
+        LogMessage(-1, QString("%1 still running after %2 ms, waiting for it to end")
+                           .arg(program).arg(COMMAND_TIMEOUT_MS));
+        finished = process->waitForFinished(-1);
+    }
     const QString output = Latin1UpToZero(process->readAll());
     if (finished) {
         delete process;
@@ -81,11 +89,11 @@ QStringList Utilities::ExecuteCmd(const QString &program, const QStringList &arg
 }
 
 // No shell: the line is cut at every single blank, so two blanks in a row give an empty argument.
-QString Utilities::GetCommandResults(const QString &commandLine)
+QString Utilities::GetCommandResults(const QString &commandLine, bool toTheEnd)
 {
     QStringList parts = commandLine.split(" ");
     const QString program = parts.takeFirst();
-    return ExecuteCmdString(program, parts);
+    return ExecuteCmdString(program, parts, toTheEnd);
 }
 
 QStringList Utilities::ReadTextFile(const QString &path)

@@ -29,10 +29,12 @@ public:
     static void SetTestMode(bool on);
     static bool TestMode();
 
-    // Every tool is run here: output and error merged, read as Latin-1, 30 s limit.
-    QString ExecuteCmdString(const QString &program, const QStringList &arguments);
+    // Every tool is run here: output and error merged, read as Latin-1, 30 s limit. A tool still
+    // running at the limit is left running; with toTheEnd (firmware tools run under the lock) it
+    // is waited for until it ends, however long that takes.
+    QString ExecuteCmdString(const QString &program, const QStringList &arguments, bool toTheEnd = false);
     QStringList ExecuteCmd(const QString &program, const QStringList &arguments);
-    QString GetCommandResults(const QString &commandLine);
+    QString GetCommandResults(const QString &commandLine, bool toTheEnd = false);
 
     QStringList ReadTextFile(const QString &path);
     bool WriteTextFile(const QString &path, const QStringList &lines, bool append);

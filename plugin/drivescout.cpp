@@ -6,13 +6,15 @@
 
 #include <windows.h>
 
+// No C runtime is linked (the DLL imports the Windows kernel alone), so nothing would construct
+// global objects: the globals are plain data, and each call makes its walk on the stack.
 namespace {
 HINSTANCE g_instance = nullptr;
-Win32DriveLayer g_layer;
-DriveWalk g_walk(g_layer);
+InstallerContext g_lastCall;   // what the installer handed to the most recent call
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+// The DLL's entry point itself: without a runtime there is no DllMain wrapper to call one.
+extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH)
         g_instance = instance;
@@ -22,11 +24,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 extern "C" __declspec(dllexport) void __cdecl GetFirstUsbDrive(HWND, int stringSize, char *variables,
                                                                nsis::stack_t **stackTop)
 {
-    g_walk.GetFirstUsbDrive(stringSize, variables, stackTop);
+    Win32DriveLayer layer;
+    DriveWalk walk(layer);
+    walk.GetFirstUsbDrive(stringSize, variables, stackTop);
+    g_lastCall = walk.context();
 }
 
 extern "C" __declspec(dllexport) void __cdecl GetAllUsbDrives(HWND, int stringSize, char *variables,
                                                               nsis::stack_t **stackTop)
 {
-    g_walk.GetAllUsbDrives(stringSize, variables, stackTop);
+    Win32DriveLayer layer;
+    DriveWalk walk(layer);
+    walk.GetAllUsbDrives(stringSize, variables, stackTop);
+    g_lastCall = walk.context();
 }

@@ -2,8 +2,7 @@
 
 #include "drivelayer.h"
 
-#include <cstdio>
-#include <cstring>
+#include "plainbytes.h"
 
 namespace {
 const char ErrorText[] = "error";
@@ -60,22 +59,24 @@ void DriveWalk::walk(Mode mode, int stringSize, char *variables, nsis::stack_t *
     const unsigned previousMode = m_layer.setErrorMode(DriveLayer::FailCriticalErrors);
 
     // 5. Walk the roots in the order Windows lists them.
-    char result[ResultSize] = {};
+    // Only ever read as a string: terminated from the start, each item appended terminated.
+    char result[ResultSize];
+    result[0] = '\0';
     const char *const end = list + bufferSize;
     for (const char *root = list; root < end && *root;) {
-        const void *terminator = std::memchr(root, '\0', std::size_t(end - root));
+        const char *terminator = plainbytes::findZero(root, std::size_t(end - root));
         if (!terminator)
             break;
         if (qualifies(root)) {
             if (mode == Mode::First) {
-                std::snprintf(result, sizeof result, "%c:", root[0]);
+                append(result, root);
                 break;
             }
             // A full buffer ends the list at the last whole item.
             if (!append(result, root))
                 break;
         }
-        root = static_cast<const char *>(terminator) + 1;
+        root = terminator + 1;
     }
 
     // 6. Restore the error mode, answer, let the list go.
@@ -98,11 +99,13 @@ bool DriveWalk::qualifies(const char *root)
 
 bool DriveWalk::append(char *result, const char *root)
 {
-    char item[4];
-    const std::size_t used = std::strlen(result);
-    const int itemLength = std::snprintf(item, sizeof item, used ? "|%c:" : "%c:", root[0]);
-    if (itemLength < 0 || used + std::size_t(itemLength) >= ResultSize)
+    // The item is the drive letter and a colon ("%c:"), after a "|" unless it is the first.
+    const std::size_t used = plainbytes::length(result);
+    const char item[] = {'|', root[0], ':', '\0'};
+    const char *const text = used ? item : item + 1;
+    const std::size_t itemLength = plainbytes::length(text);
+    if (used + itemLength >= ResultSize)
         return false;
-    std::memcpy(result + used, item, std::size_t(itemLength) + 1);
+    plainbytes::copy(result + used, text, itemLength + 1);
     return true;
 }

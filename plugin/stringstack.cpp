@@ -2,7 +2,7 @@
 
 #include "drivelayer.h"
 
-#include <cstring>
+#include "plainbytes.h"
 
 StringStack::StringStack(DriveLayer &layer, nsis::stack_t **top, int stringSize)
     : m_layer(layer), m_top(top), m_stringSize(stringSize > 0 ? std::size_t(stringSize) : 0)
@@ -19,8 +19,8 @@ bool StringStack::push(const char *text)
     if (!node)
         return false;
     if (m_stringSize > 0) {
-        const std::size_t length = std::strlen(text);
-        std::memcpy(node->text, text, length < m_stringSize ? length : m_stringSize - 1);
+        const std::size_t length = plainbytes::length(text);
+        plainbytes::copy(node->text, text, length < m_stringSize ? length : m_stringSize - 1);
     }
     node->next = *m_top;
     *m_top = node;
@@ -35,10 +35,10 @@ bool StringStack::pop(char *buffer, std::size_t bufferSize)
     if (buffer && bufferSize > 0) {
         // The text never runs past the node: it was cut to the string size when pushed.
         const std::size_t limit = m_stringSize > 0 ? m_stringSize : 1;
-        const void *end = std::memchr(node->text, '\0', limit);
-        const std::size_t length = end ? std::size_t(static_cast<const char *>(end) - node->text) : limit;
+        const char *end = plainbytes::findZero(node->text, limit);
+        const std::size_t length = end ? std::size_t(end - node->text) : limit;
         const std::size_t copied = length < bufferSize ? length : bufferSize - 1;
-        std::memcpy(buffer, node->text, copied);
+        plainbytes::copy(buffer, node->text, copied);
         buffer[copied] = '\0';
     }
     *m_top = node->next;

@@ -1,6 +1,7 @@
 // xblit run as a real process in the sandbox: the bytes it copies, the datagrams a real socket
 // bound to 127.0.0.1:43850 receives, the status file, the operation log and the send log, for
 // complete copies, short inputs, open failures and real read and write errors.
+#include "refusingdrive.h"
 #include "resetsource.h"
 #include "sandbox.h"
 
@@ -324,6 +325,22 @@ private slots:
         QCOMPARE(datagrams(), QStringList{failure});
         QCOMPARE(Sandbox::readFile(STATUS), (failure + "\n").toLatin1());
         QCOMPARE(unstamped(logLines()), (QStringList{"0 blocks Written", failure}));
+    }
+
+    // A drive that refuses the data past its first 256 KiB once it leaves the page cache: every
+    // write() call succeeds, so only the flush before "done" can tell. Nothing is complete.
+    void writeRefusedByTheDrive()
+    {
+        const RefusingDrive drive("refusing", 1024 * 1024, 256 * 1024);
+        QVERIFY2(!drive.device().isEmpty(), "no loop device over readfault's file");
+        const Sandbox::Result r = xblit({"/tmp/in", drive.device(), "1000"});
+        QCOMPARE(r.exitCode, 1);
+        const QString failure = "Failed to write block #1000 (ERROR: 5 - Input/output error)";
+        const QStringList sent = datagrams();
+        QCOMPARE(sent.value(sent.size() - 1), failure);
+        QVERIFY(!sent.contains(" 100 percent completed"));
+        QCOMPARE(Sandbox::readFile(STATUS), (failure + "\n").toLatin1());
+        QCOMPARE(unstamped(logLines()), (QStringList{"1000 blocks Written", failure}));
     }
 
     // A 64 KiB file system holds 128 blocks: the 129th write fails.

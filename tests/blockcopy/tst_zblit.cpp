@@ -1,6 +1,7 @@
 // zblit run as a real process in the sandbox: its gauge blocks on the error output, the status
 // file, the LOG_FILE lines and the bytes it writes, for complete copies, invalid counts, open
 // failures and real read and write errors.
+#include "refusingdrive.h"
 #include "resetsource.h"
 #include "sandbox.h"
 
@@ -258,6 +259,21 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.err, QByteArray("XXX\n0\nFailed to write block #0\nXXX\n"));
         const QString failure = "Failed to write block #0 (ERROR: 28 - No space left on device)";
+        QCOMPARE(QString::fromLatin1(Sandbox::readFile(STATUS)), failure);
+        QCOMPARE(logTexts(), (QStringList{failure, "zblit complete result = 1", ""}));
+    }
+
+    // A wipe of a drive that refuses the data past its first 256 KiB once it leaves the page
+    // cache: every write() succeeds, so only the flush can tell. The gauge never says Complete.
+    void writeRefusedByTheDrive()
+    {
+        const RefusingDrive drive("refusing", 1024 * 1024, 256 * 1024);
+        QVERIFY2(!drive.device().isEmpty(), "no loop device over readfault's file");
+        const Sandbox::Result r = zblit({"/tmp/in", drive.device(), "1000"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(!r.err.contains("Complete"), r.err.right(200).constData());
+        QVERIFY(r.err.endsWith("XXX\n99\nFailed to write block #1000\nXXX\n"));
+        const QString failure = "Failed to write block #1000 (ERROR: 5 - Input/output error)";
         QCOMPARE(QString::fromLatin1(Sandbox::readFile(STATUS)), failure);
         QCOMPARE(logTexts(), (QStringList{failure, "zblit complete result = 1", ""}));
     }

@@ -1,6 +1,8 @@
-/* readfault IMAGE DIR FROM TO: serves IMAGE as the file DIR/disk through FUSE, failing every read
- * that touches the bytes FROM to TO-1 with an I/O error (writes pass through). A loop device over DIR/disk
- * is then a drive whose media goes bad in that range, on a kernel without device-mapper.
+/* readfault IMAGE DIR FROM TO [reads|writes]: serves IMAGE as the file DIR/disk through FUSE,
+ * failing every read (the default) or every write that touches the bytes FROM to TO-1 with an I/O
+ * error; the other direction passes through. A loop device over DIR/disk is then a drive whose
+ * media goes bad in that range, or that refuses to store data there, on a kernel without
+ * device-mapper.
  *
  * It speaks the kernel's FUSE protocol itself (one request at a time), so it needs no FUSE
  * library, only root for the mount. It returns once the file system is mounted and serves it
@@ -22,10 +24,19 @@
 #define FILE_NAME "disk"
 #define ROOT_INODE 1
 #define FILE_INODE 2
-#define MAX_IO (128 * 1024)
+/* Requests of up to 1 MiB: the kernel hands a loop device's write to us in one piece, so a
+ * write that reaches the bad range fails whole (as on a drive) instead of being cut into pieces
+ * whose good first part the loop driver would count as a successful write. */
+#define MAX_IO (1024 * 1024)
 
 static int image;
 static uint64_t image_size, bad_from, bad_to;
+static int bad_writes; /* the range fails writes instead of reads */
+
+static int in_bad_range(uint64_t offset, uint64_t size)
+{
+    return size > 0 && offset < bad_to && offset + size > bad_from;
+}
 
 static void reply(int dev, uint64_t unique, int error, const void *body, size_t size)
 {
@@ -69,6 +80,8 @@ static void serve(int dev)
             struct fuse_init_out out = { .major = FUSE_KERNEL_VERSION,
                                          .minor = init->minor < FUSE_KERNEL_MINOR_VERSION ? init->minor : FUSE_KERNEL_MINOR_VERSION,
                                          .max_readahead = init->max_readahead,
+                                         .flags = init->flags & FUSE_MAX_PAGES,
+                                         .max_pages = MAX_IO / 4096,
                                          .max_write = MAX_IO,
                                          .max_background = 1,
                                          .congestion_threshold = 1 };
@@ -107,7 +120,7 @@ static void serve(int dev)
                 size = 0;
             else if (size > image_size - read_in->offset)
                 size = image_size - read_in->offset;
-            if (size > 0 && read_in->offset < bad_to && read_in->offset + size > bad_from) {
+            if (!bad_writes && in_bad_range(read_in->offset, size)) {
                 reply(dev, in->unique, EIO, NULL, 0);
                 break;
             }
@@ -120,6 +133,10 @@ static void serve(int dev)
         }
         case FUSE_WRITE: {
             const struct fuse_write_in *write_in = arg;
+            if (bad_writes && in_bad_range(write_in->offset, write_in->size)) {
+                reply(dev, in->unique, EIO, NULL, 0);
+                break;
+            }
             const ssize_t put = pwrite(image, (const char *)(write_in + 1), write_in->size, (off_t)write_in->offset);
             struct fuse_write_out out = { .size = put < 0 ? 0 : (uint32_t)put };
             reply(dev, in->unique, put < 0 ? errno : 0, &out, sizeof out);
@@ -152,10 +169,12 @@ static void serve(int dev)
 
 int main(int argc, char *argv[])
 {
-    if (argc != 5) {
-        fprintf(stderr, "usage: %s IMAGE DIR FROM TO   (byte offsets; reads of FROM..TO-1 fail)\n", argv[0]);
+    if ((argc != 5 && argc != 6) || (argc == 6 && strcmp(argv[5], "reads") != 0 && strcmp(argv[5], "writes") != 0)) {
+        fprintf(stderr, "usage: %s IMAGE DIR FROM TO [reads|writes]   (byte offsets; reads or writes of FROM..TO-1 fail)\n",
+                argv[0]);
         return 2;
     }
+    bad_writes = argc == 6 && strcmp(argv[5], "writes") == 0;
     image = open(argv[1], O_RDWR | O_CLOEXEC);
     struct stat st;
     if (image < 0 || fstat(image, &st) != 0) {

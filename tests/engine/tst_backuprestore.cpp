@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -416,6 +417,31 @@ private slots:
         QVERIFY(changed.out.contains("The checksum for b.bin.001 does not match"));
     }
 
+    // Pieces of 1 MiB (SPLIT_SIZE 1) make a set of more than a thousand: x.1000 and on are in the
+    // checksum list, are restored after x.999, and go with the rest when the set is deleted.
+    void binarySetPastThreeDigits()
+    {
+        VirtualDrive drive("bin-many", "1002M");
+        QVERIFY(drive.makeGpt({"-n", "1:2048:0", "-t", "1:8300"}));
+        // Marks in the pieces x.998, x.999 and x.1000 (the last MiB holds the backup table).
+        sh("for mib in 998 999 1000; do head -c 1M /dev/urandom | dd of=" + drive.device()
+           + " bs=1M seek=$mib conv=notrunc status=none; done");
+        QCOMPARE_STATUS(engine({"-b", "bin", SET_DIR + "/m.bin"}, drive.device(), {"SPLIT_SIZE=1"}), 0);
+        QCOMPARE(QFileInfo(SET_DIR + "/m.bin.999").size(), 1048576);
+        QCOMPARE(QFileInfo(SET_DIR + "/m.bin.1001").size(), 1048576);
+        QVERIFY(!QFile::exists(SET_DIR + "/m.bin.1002"));
+        const QString sums = QString::fromUtf8(Sandbox::readFile(SET_DIR + "/m.bin.sums"));
+        QVERIFY(sums.contains(QRegularExpression("\\n[0-9a-f]{32} : m\\.bin\\.1000\\n")));
+        QVERIFY(sums.contains(QRegularExpression("\\n[0-9a-f]{32} : m\\.bin\\.1001\\n")));
+
+        VirtualDrive target("bin-many-t", "1002M");
+        QCOMPARE_STATUS(engine({"-r", "bin", SET_DIR + "/m.bin.000"}, target.device()), 0);
+        QCOMPARE(md5Of(target.device()), md5Of(drive.device()));
+
+        QCOMPARE_STATUS(engine({"-t", SET_DIR + "/m.bin"}, target.device()), 0);
+        QCOMPARE(setFiles(), QStringList());
+    }
+
     void linuxDriveAsTarPieces()
     {
         VirtualDrive source("linux-src", "96M");
@@ -541,6 +567,28 @@ private slots:
         QCOMPARE(md5Of(target.partition(2)), zeros);
         QCOMPARE(md5Of(target.partition(3)), zeros);
         QCOMPARE(Sandbox::readFile("/tmp/restore-info.log"), QByteArray("FAILED\n"));
+    }
+
+    // Cancel while a tool hangs (here the compressor, asleep as on a dead share): the engine
+    // stops the pipeline within seconds and ends as an aborted run, without a checksum list.
+    void abortStopsTheRunningTool()
+    {
+        VirtualDrive source("abort-now", "32M");
+        QVERIFY(source.makeGpt({"-n", "1:2048:+10M", "-t", "1:8300"}));
+        for (const QString z : {"gzip", "pigz"})
+            Sandbox::writeDouble(z, "#!/bin/sh\ntouch /tmp/abort-vtl\nexec sleep 127\n");
+        QElapsedTimer t;
+        t.start();
+        const EngineRun b = engine({"-b", "bim", SET_DIR + "/n.bim"}, source.device());
+        const qint64 took = t.elapsed();
+        QFile::remove(Sandbox::doublesDir() + "/gzip");
+        QFile::remove(Sandbox::doublesDir() + "/pigz");
+        QCOMPARE_STATUS(b, 255);
+        QVERIFY2(took < 30000, qPrintable(QString::number(took)));
+        QCOMPARE(Sandbox::sh("pgrep -f '^sleep 127$'").exitCode, 1);   // nothing of the pipeline left
+        QVERIFY(b.out.contains("Abort Requested"));
+        QVERIFY(!QFile::exists(SET_DIR + "/n.bim.sums"));
+        QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("FAILED\n"));
     }
 
     void markerFiles()

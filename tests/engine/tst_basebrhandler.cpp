@@ -3,8 +3,10 @@
 // report their stages' codes, and the watchdog counts silence.
 #include "basebrhandler.h"
 #include "capture.h"
+#include "imageset.h"
 #include "sandbox.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -264,6 +266,46 @@ private slots:
         QVERIFY2(runner->watchdogTicks <= 1, qPrintable(QString::number(runner->watchdogTicks)));
     }
 
+    // A pipeline that moves no byte for the stall time is stopped as a failure naming the tool
+    // that hangs (the abort file stops one the same way: see the backup tests). `sleep 307`
+    // stands for a tool stuck on a failing drive; gzip behind it only waits for its input.
+    void stalledPipelines()
+    {
+        const QString hanging = runner->CreateExecutableFile({{"sleep", {"307"}}, {"gzip", {"-c", ">", "/tmp/hang.gz"}}});
+        int code = -1;
+        QElapsedTimer t;
+        runner->stallSeconds = 2;
+        t.start();
+        const QByteArray out = captureFd(1, [&] { code = runner->ExecuteAndWait(hanging, {}, "/tmp/run.log", QString()); });
+        QCOMPARE(code, baseBrHandler::RUN_STALLED);
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(out.contains("ERROR: sleep made no progress for 2 seconds and was stopped"), out.constData());
+        QCOMPARE(Sandbox::sh("pgrep -f '^sleep 307$'").exitCode, 1);
+
+        // A slow pipeline that keeps moving data is no stalled one.
+        const QString slow = runner->CreateExecutableFile(
+            {{"bash", {"-c", "'for i in $(seq 10); do head -c 100000 /dev/urandom; sleep 0.5; done'"}},
+             {"gzip", {"-c", ">", "/tmp/slow.gz"}}});
+        QCOMPARE(runner->ExecuteAndWait(slow, {}, "/tmp/run.log", QString()), 0);
+        runner->stallSeconds = baseBrHandler::DEFAULT_STALL_SECONDS;
+    }
+
+    // Pieces go on past three digits (x.999, x.1000) and are joined back in number order.
+    void piecesPastThreeDigits()
+    {
+        QDir().mkpath("/tmp/split");
+        QCOMPARE(Sandbox::sh("head -c 1025024 /dev/urandom > /tmp/split/in").exitCode, 0);   // 1001 KiB
+        const QString cut = runner->CreateExecutableFile({{"cat", {"/tmp/split/in"}}, baseBrHandler::SplitStage("/tmp/split/x", 1024)});
+        QCOMPARE(runner->ExecuteAndWait(cut, {}, "/tmp/run.log", QString()), 0);
+        const QStringList pieces = ImageSet("/tmp/split/x").numberedPieces();
+        QCOMPARE(pieces.size(), 1001);
+        QCOMPARE(pieces.at(0), QString("/tmp/split/x.000"));
+        QCOMPARE(pieces.at(999), QString("/tmp/split/x.999"));
+        QCOMPARE(pieces.at(1000), QString("/tmp/split/x.1000"));
+        const QString join = runner->CreateExecutableFile({baseBrHandler::PiecesStage(pieces), {"cmp", {"-", "/tmp/split/in"}}});
+        QCOMPARE(runner->ExecuteAndWait(join, {}, "/tmp/run.log", QString()), 0);
+    }
+
     void splitSizes_data()
     {
         QTest::addColumn<QByteArray>("value");
@@ -272,6 +314,7 @@ private slots:
         QTest::newRow("abc") << QByteArray("abc") << 1024u;
         QTest::newRow("unset") << QByteArray() << 1024u;
         QTest::newRow("0") << QByteArray("0") << 1024u;
+        QTest::newRow("over 4 GiB") << QByteArray("8000") << 4095u;   // a FAT32 stick holds no larger file
     }
     void splitSizes()
     {
@@ -284,9 +327,9 @@ private slots:
         baseBrHandler handler;
         qunsetenv("SPLIT_SIZE");
         QCOMPARE(handler.splitSizeMb, mb);
-        QCOMPARE(handler.splitBytes, quint64(mb) * 10264576ULL);
+        QCOMPARE(handler.splitBytes, quint64(mb) * 1048576ULL);
         handler.setSplitSizes(1);
-        QCOMPARE(handler.splitBytes, quint64(10264576));
+        QCOMPARE(handler.splitBytes, quint64(1048576));
     }
 };
 

@@ -472,6 +472,41 @@ private slots:
         QCOMPARE(Firmware::stdoutLines(Firmware::pxeswitch({"-s"})).last(), QString("Disabled"));
     }
 
+    // An import that outlives the 30-second wait: the lock stays held until the tool has ended,
+    // and the tool, still reporting, finishes its write instead of dying on a closed pipe.
+    void amiSlowImportKeepsTheLock()
+    {
+        Firmware::setUnit("4830kVRR");
+        Firmware::setAmi(fixtures::amiExport(false));
+        Firmware::setAmiFlag("import_delay", "33");
+        const Sandbox::Result r = Firmware::pxeswitch({"-e"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(Firmware::calls().contains("import end lock=held"), qPrintable(Firmware::calls().join('\n')));
+        QCOMPARE(Firmware::amiNvram(), fixtures::amiExport(true));
+        QCOMPARE(Firmware::readText("/var/hardware/pxe_state"), QString("Enabled\n"));
+        QVERIFY(!QFile::exists("/var/lock/BiosHandler.lck"));
+    }
+
+    // A lock file that cannot be made at all (a read-only /var/lock) is no lock to wait for.
+    void lockFileCannotBeCreated()
+    {
+        Firmware::setInsyde(fixtures::insydeUefiOff());
+        QCOMPARE(Firmware::stdoutLines(Firmware::pxeswitch({"-s"})), QStringList{"disabled"});
+        QCOMPARE(Sandbox::sh("mount -o remount,ro /var/lock").exitCode, 0);
+        Firmware::clearCalls();
+        QElapsedTimer timer;
+        timer.start();
+        const Sandbox::Result r = Firmware::pxeswitch({"-e"});
+        const qint64 waited = timer.elapsed();
+        QCOMPARE(Sandbox::sh("mount -o remount,rw /var/lock").exitCode, 0);
+        QCOMPARE(Firmware::stdoutLines(r),
+                 QStringList({"abort GetLock -- can't create /var/lock/BiosHandler.lck: Read-only file system",
+                              "PXE state = disabled"}));
+        QVERIFY2(waited < 10000, qPrintable(QString::number(waited)));
+        QCOMPARE(Firmware::countCalls("h2ouve-l.real"), 0);
+        QCOMPARE(csvState("Network Stack"), QString("Disabled"));
+    }
+
     // A lock held by another process: a read from the cache goes on, a write waits and gives up.
     void lockHeldByAnotherProcess()
     {
