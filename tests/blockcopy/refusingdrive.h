@@ -24,7 +24,7 @@ public:
                        .exitCode != 0)
             return;
         m_mounted = true;
-        const QString device = QString::fromLocal8Bit(Sandbox::sh("losetup -f --show " + m_mountPoint + "/disk").out).trimmed();
+        const QString device = QString::fromLocal8Bit(Sandbox::sh("sbx_attach " + m_mountPoint + "/disk").out).trimmed();
         if (device.startsWith("/dev/loop"))
             m_device = device;
     }

@@ -190,8 +190,8 @@ private slots:
         QCOMPARE(sh("sgdisk -i 2 " + image + " | sed -n 's/^First sector: \\([0-9]*\\).*/\\1/p'").trimmed(), QString("22528"));
         QDir().mkpath("/mnt/failing");
         QCOMPARE(Sandbox::run(server, {image, "/mnt/failing", QString::number(23 * mib), QString::number(24 * mib)}).exitCode, 0);
-        const QString device = sh("losetup -f --show /mnt/failing/disk").trimmed();
-        // Released here: the sandbox only detaches devices over its own drive images.
+        const QString device = sh("sbx_attach /mnt/failing/disk").trimmed();
+        // Released here before the FUSE drive goes; the sandbox's clean-up does it if the test dies.
         struct Release {
             QString device;
             ~Release()

@@ -23,6 +23,17 @@ sbx_drive() {
     echo "$dev"
 }
 
+# sbx_attach FILE [LOSETUP-OPTIONS...]: FILE (one outside the sandbox's drives folder too, such as
+# a FUSE test drive) on a free loop device, recorded with its backing file so that the sandbox's
+# clean-up detaches it also when the test dies first; prints the device.
+sbx_attach() {
+    local file=$1 dev; shift
+    dev=$(losetup -f --show "$@" "$file") || return 1
+    echo "$dev $(losetup -n -O BACK-FILE "$dev" 2>/dev/null)" >> "$BRENLOW_SANDBOX/loops"
+    partx -d "$dev" 2>/dev/null
+    echo "$dev"
+}
+
 # sbx_le32 N: N as the four bytes of a little-endian 32-bit number (for patching tables by hand).
 sbx_le32() {
     printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"
@@ -97,11 +108,17 @@ sbx_bind() {
 sbx_detach_all() {
     local dev back
     [ -f "$1/loops" ] || return 0
-    while read -r dev; do
+    while read -r dev recorded; do
         [ -n "$dev" ] || continue
-        # A device this sandbox released earlier may back another sandbox's drive by now.
+        # A device this sandbox released earlier may back another sandbox's drive by now: only
+        # one still over our drive image, or over the very file recorded when it was attached,
+        # is ours.
         back=$(losetup -n -O BACK-FILE "$dev" 2>/dev/null)
-        case "$back" in "$1"/*) ;; *) continue ;; esac
+        if [ -n "$recorded" ]; then
+            [ "$back" = "$recorded" ] || continue
+        else
+            case "$back" in "$1"/*) ;; *) continue ;; esac
+        fi
         partx -d "$dev" 2>/dev/null
         # A read-only mark set by a test would outlive the detach and hit the next user.
         blockdev --setrw "$dev" 2>/dev/null
