@@ -164,8 +164,12 @@ void partitionTable::ProcessGptFile(const QString &file)
 bool partitionTable::ReloadTable(const QString &device)
 {
     GetTableFromDevice(device, QString());
-    // A partition that could not be grown is a deploy that did not happen.
-    return !entries.isEmpty() && ExpandDataPartition(device) == 0;
+    if (entries.isEmpty())
+        return false;
+    // A partition that could not be grown is a deploy that did not happen; a table without a
+    // data partition has nothing to grow.
+    const int grown = ExpandDataPartition(device);
+    return grown == 0 || grown == 1012;
 }
 
 int partitionTable::ExpandDataPartition(const QString &device)
