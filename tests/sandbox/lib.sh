@@ -156,8 +156,7 @@ sbx_skip() {
     sbx_skip_even_in_ci "$1"
 }
 
-# sbx_skip_even_in_ci REASON: a skip that no set-up can mend, or the one optional package
-# (wine32); allowed under CI=true too.
+# sbx_skip_even_in_ci REASON: a skip that no set-up can mend; allowed under CI=true too.
 sbx_skip_even_in_ci() {
     echo "${SBX_SKIP_MARK}$1"
     exit 77
