@@ -51,9 +51,9 @@ started=$(date +%s)
 unit --screenshot "$work/boot.ppm" --log "$work/boot.log" --timeout 300 || {
     tail -n 40 "$work/boot.log"; sbx_fail "the unit did not show the console (scripts/unit failed)"; }
 boot_seconds=$(( $(date +%s) - started ))
-grep -q '^pxe_client: Starting PxeClient' "$work/boot.log" || sbx_fail "the console's log on the unit does not say it started"
-grep -q '^pxe_client: Start Timer' "$work/boot.log" || sbx_fail "the console's log on the unit does not reach its timer"
-picture_check "$work/boot.ppm" main || sbx_fail "the unit's screen does not show the console's main window"
+grep -q 'pxe_client: Starting PxeClient' "$work/boot.log" || sbx_fail "the console's log on the unit does not say it started"
+grep -q 'pxe_client: Start Timer' "$work/boot.log" || sbx_fail "the console's log on the unit does not reach its timer"
+picture_check main "$work/boot.ppm" || sbx_fail "the unit's screen does not show the console's main window"
 echo "boot: the console's main window was on the screen $boot_seconds s after power-on"
 phase_done boot
 
@@ -95,7 +95,7 @@ started=$(date +%s)
 unit --drive "$drive" --stick "$stick" --log "$work/restore.log" --timeout 480 auto-restore-reboot ||
     { tail -n 60 "$work/restore.log"; sbx_fail "the unit did not end by itself after the automatic restore"; }
 restore_seconds=$(( $(date +%s) - started ))
-grep -q '^pxe_client: Restore Done 0' "$work/restore.log" ||
+grep -q 'pxe_client: Restore Done 0' "$work/restore.log" ||
     { grep '^pxe_client' "$work/restore.log" | tail -n 30; sbx_fail "the console did not report a successful restore"; }
 grep -q 'reboot: Restarting system' "$work/restore.log" || sbx_fail "the unit did not reboot after the restore"
 
@@ -129,37 +129,38 @@ wait_for() {   # wait_for SECONDS PATTERN: a line of the unit's serial log
     done
 }
 screen() { qmp "{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"$1\"}}" >/dev/null; }
-# wait_screen SECONDS PPM MODE: until the screen passes picture_check MODE.
+# wait_screen SECONDS PPM MODE [REF...]: until the screen passes picture_check MODE; a dialog
+# must differ from the REF pictures (the main window, the dialog before).
 wait_screen() {
-    local limit=$(( $(date +%s) + $1 ))
+    local limit=$(( $(date +%s) + $1 )) picture=$2 mode=$3
+    shift 3
     while :; do
-        screen "$2" && picture_check "$2" "$3" >/dev/null 2>&1 && return 0
-        [ "$(date +%s)" -lt "$limit" ] || { picture_check "$2" "$3"; return 1; }
+        screen "$picture" && picture_check "$mode" "$picture" "$@" >/dev/null 2>&1 && return 0
+        [ "$(date +%s)" -lt "$limit" ] || { picture_check "$mode" "$picture" "$@"; return 1; }
         sleep 1
     done
 }
-wait_for 300 '^pxe_client: Start Timer' || sbx_fail "the console did not start for the backup"
+wait_for 300 'pxe_client: Start Timer' || sbx_fail "the console did not start for the backup"
 wait_screen 60 "$work/main.ppm" main || sbx_fail "no main window"
 # Backup is the second row of the menu.
-read -r bx by < <(picture_check "$work/main.ppm" button 2) || sbx_fail "no Backup button on the screen"
+read -r bx by < <(picture_check button "$work/main.ppm" 2) || sbx_fail "no Backup button on the screen"
 qmp "click:$bx,$by" >/dev/null
-wait_for 30 'pxe_client: .*' || true
-wait_screen 30 "$work/source.ppm" dialog || sbx_fail "no destination dialog after pressing Backup"
+wait_screen 30 "$work/source.ppm" dialog "$work/main.ppm" || sbx_fail "no destination dialog after pressing Backup"
 qmp key:ret >/dev/null                          # the USB stick is the preset choice
 wait_for 60 'GetUsbMountPath -- USB Mounted' || sbx_fail "the console did not mount the stick"
-wait_screen 30 "$work/save.ppm" dialog || sbx_fail "no file dialog"
+wait_screen 30 "$work/save.ppm" dialog "$work/main.ppm" "$work/source.ppm" || sbx_fail "no file dialog"
 qmp sleep:1 type:site1 key:ret >/dev/null
-wait_screen 30 "$work/confirm.ppm" dialog || sbx_fail "no confirmation"
+wait_screen 30 "$work/confirm.ppm" dialog "$work/main.ppm" "$work/save.ppm" || sbx_fail "no confirmation"
 qmp key:ret >/dev/null
-wait_for 300 '^pxe_client: Backup Complete' || sbx_fail "the backup did not end"
-grep -q '^pxe_client: Backup Complete 0' "$work/backup-unit.log" || sbx_fail "the console reports a failed backup"
-wait_screen 30 "$work/success.ppm" dialog || sbx_fail "no success box on the screen"
+wait_for 300 'pxe_client: Backup Complete' || sbx_fail "the backup did not end"
+grep -q 'pxe_client: Backup Complete 0' "$work/backup-unit.log" || sbx_fail "the console reports a failed backup"
+wait_screen 30 "$work/success.ppm" dialog "$work/main.ppm" "$work/confirm.ppm" || sbx_fail "no success box on the screen"
 backup_seconds=$(( $(date +%s) - started ))
 qmp key:ret >/dev/null
 wait_screen 30 "$work/after.ppm" main || sbx_fail "the success box did not close"
 # Exit: the console closes (Debian's kernel, so the button reads Exit) and the unit reboots.
 qmp key:ctrl+alt+delete >/dev/null
-wait_screen 30 "$work/exit.ppm" dialog || sbx_fail "no exit question"
+wait_screen 30 "$work/exit.ppm" dialog "$work/after.ppm" || sbx_fail "no exit question"
 qmp key:ret >/dev/null
 wait $unit_pid || sbx_fail "the unit did not reboot after the console ended"
 grep -q 'reboot: Restarting system' "$work/backup-unit.log" || sbx_fail "the unit did not reboot after Exit"

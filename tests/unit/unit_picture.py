@@ -5,7 +5,8 @@ background, the push buttons' face and the dark text.
 
   main PPM          the main window: not blank, the window background over most of the screen,
                     and a menu column of at least six buttons
-  dialog PPM        a dialog in front: buttons on the screen, but not the main window's menu
+  dialog PPM REF... a new window in front: the screen differs from every REF picture (the main
+                    window, the dialog before) and shows buttons
   button PPM N      prints the centre "X Y" of the N-th button of the menu column (from the top)
 
 Exit status 0 when the check holds; otherwise 1 with the reason on the error output.
@@ -101,10 +102,19 @@ def check_main(screen):
     return None
 
 
-def check_dialog(screen):
-    x, faces = screen.menu()
-    if len(faces) >= MENU_MIN_BUTTONS:
-        return 'the main window\'s menu is in front (%d buttons)' % len(faces)
+def differing_share(screen, other):
+    if (screen.width, screen.height) != (other.width, other.height):
+        return 1.0
+    step = 3 * 11
+    count = sum(1 for i in range(0, len(screen.pixels), step) if screen.pixels[i:i + 3] != other.pixels[i:i + 3])
+    return count / (len(screen.pixels) / step)
+
+
+def check_dialog(screen, references):
+    for path in references:
+        share = differing_share(screen, Screen(path))
+        if share < 0.005:
+            return 'the screen still shows %s (%.2f %% of it differs)' % (path, 100 * share)
     if screen.buttons() == 0:
         return 'no buttons on the screen'
     return None
@@ -118,7 +128,7 @@ def main(argv):
     if mode == 'main':
         problem = check_main(screen)
     elif mode == 'dialog':
-        problem = check_dialog(screen)
+        problem = check_dialog(screen, argv[3:])
     elif mode == 'button':
         problem = check_main(screen)
         if problem is None:
@@ -128,7 +138,18 @@ def main(argv):
                 problem = 'the menu has only %d buttons' % len(faces)
             else:
                 top, bottom = faces[n - 1]
-                print(x, (top + bottom) // 2)
+                y = (top + bottom) // 2
+                left, right = x, x
+                while left > 0 and screen.at(left - 1, y) == BUTTON_FACE:
+                    left -= 1
+                # The button's label interrupts its face: look past short gaps to its right end.
+                probe = x
+                while probe < screen.width - 1 and any(screen.at(probe + k, y) == BUTTON_FACE for k in range(1, 40)
+                                                       if probe + k < screen.width):
+                    probe += 1
+                    if screen.at(probe, y) == BUTTON_FACE:
+                        right = probe
+                print((left + right) // 2, y)
     else:
         sys.stderr.write(__doc__)
         return 2
