@@ -48,9 +48,10 @@ ntfs_files() {
 # --- 1. Boot to the console's main window --------------------------------------------------
 phase "boot to the console's main window"
 started=$(date +%s)
-unit --screenshot "$work/boot.ppm" --log "$work/boot.log" --timeout 300 || {
+unit --screenshot "$work/boot.ppm" --log "$work/boot.log" --timeout 300 | tee "$work/boot.out" || {
     tail -n 40 "$work/boot.log"; sbx_fail "the unit did not show the console (scripts/unit failed)"; }
-boot_seconds=$(( $(date +%s) - started ))
+boot_seconds=$(sed -n 's/.*on the screen \([0-9]*\) s after power-on.*/\1/p' "$work/boot.out")
+[ -n "$boot_seconds" ] || sbx_fail "scripts/unit did not say when the console showed"
 grep -q 'pxe_client: Starting PxeClient' "$work/boot.log" || sbx_fail "the console's log on the unit does not say it started"
 grep -q 'pxe_client: Start Timer' "$work/boot.log" || sbx_fail "the console's log on the unit does not reach its timer"
 picture_check main "$work/boot.ppm" || sbx_fail "the unit's screen does not show the console's main window"
@@ -144,8 +145,13 @@ wait_for 300 'pxe_client: Start Timer' || sbx_fail "the console did not start fo
 wait_screen 60 "$work/main.ppm" main || sbx_fail "no main window"
 # Backup is the second row of the menu.
 read -r bx by < <(picture_check button "$work/main.ppm" 2) || sbx_fail "no Backup button on the screen"
-qmp "click:$bx,$by" >/dev/null
-wait_screen 30 "$work/source.ppm" dialog "$work/main.ppm" || sbx_fail "no destination dialog after pressing Backup"
+# A click that comes before the session takes pointer input is lost: the button is pressed
+# again until the dialog shows (a click beside an open dialog changes nothing).
+for attempt in 1 2 3 4; do
+    qmp "click:$bx,$by" >/dev/null
+    wait_screen 10 "$work/source.ppm" dialog "$work/main.ppm" 2>/dev/null && break
+done
+picture_check dialog "$work/source.ppm" "$work/main.ppm" || sbx_fail "no destination dialog after pressing Backup"
 qmp key:ret >/dev/null                          # the USB stick is the preset choice
 wait_for 60 'GetUsbMountPath -- USB Mounted' || sbx_fail "the console did not mount the stick"
 wait_screen 30 "$work/save.ppm" dialog "$work/main.ppm" "$work/source.ppm" || sbx_fail "no file dialog"
