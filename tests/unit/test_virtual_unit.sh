@@ -143,6 +143,8 @@ wait_screen() {
 }
 wait_for 300 'pxe_client: Start Timer' || sbx_fail "the console did not start for the backup"
 wait_screen 60 "$work/main.ppm" main || sbx_fail "no main window"
+# The remote-view console (x11vnc's display) comes up after the unit's own.
+wait_for 120 'vnc_client: Start Timer' || sbx_fail "the remote-view console did not start"
 # Backup is the second row of the menu.
 read -r bx by < <(picture_check button "$work/main.ppm" 2) || sbx_fail "no Backup button on the screen"
 # A click that comes before the session takes pointer input is lost: the button is pressed
