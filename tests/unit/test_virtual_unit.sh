@@ -122,6 +122,11 @@ phase "backup through the console's window"
 started=$(date +%s)
 unit --drive "$drive" --stick "$stick" --log "$work/backup-unit.log" --timeout 480 --qmp "$work/qmp.sock" &
 unit_pid=$!
+# A failure in this phase shows what the console logged last.
+unit_fail() {
+    grep -a 'pxe_client: \|vnc_client: \|brenlow:' "$work/backup-unit.log" | grep -v 'server ip' | tail -n 40
+    sbx_fail "$@"
+}
 wait_for() {   # wait_for SECONDS PATTERN: a line of the unit's serial log
     local limit=$(( $(date +%s) + $1 ))
     until grep -q "$2" "$work/backup-unit.log"; do
@@ -141,37 +146,37 @@ wait_screen() {
         sleep 1
     done
 }
-wait_for 300 'pxe_client: Start Timer' || sbx_fail "the console did not start for the backup"
-wait_screen 60 "$work/main.ppm" main || sbx_fail "no main window"
+wait_for 300 'pxe_client: Start Timer' || unit_fail "the console did not start for the backup"
+wait_screen 60 "$work/main.ppm" main || unit_fail "no main window"
 # The remote-view console (x11vnc's display) comes up after the unit's own.
-wait_for 120 'vnc_client: Start Timer' || sbx_fail "the remote-view console did not start"
+wait_for 120 'vnc_client: Start Timer' || unit_fail "the remote-view console did not start"
 # Backup is the second row of the menu.
-read -r bx by < <(picture_check button "$work/main.ppm" 2) || sbx_fail "no Backup button on the screen"
+read -r bx by < <(picture_check button "$work/main.ppm" 2) || unit_fail "no Backup button on the screen"
 # A click that comes before the session takes pointer input is lost: the button is pressed
 # again until the dialog shows (a click beside an open dialog changes nothing).
 for attempt in 1 2 3 4; do
     qmp "click:$bx,$by" >/dev/null
     wait_screen 10 "$work/source.ppm" dialog "$work/main.ppm" 2>/dev/null && break
 done
-picture_check dialog "$work/source.ppm" "$work/main.ppm" || sbx_fail "no destination dialog after pressing Backup"
+picture_check dialog "$work/source.ppm" "$work/main.ppm" || unit_fail "no destination dialog after pressing Backup"
 qmp key:ret >/dev/null                          # the USB stick is the preset choice
-wait_for 60 'GetUsbMountPath -- USB Mounted' || sbx_fail "the console did not mount the stick"
-wait_screen 30 "$work/save.ppm" dialog "$work/main.ppm" "$work/source.ppm" || sbx_fail "no file dialog"
+wait_for 60 'GetUsbMountPath -- USB Mounted' || unit_fail "the console did not mount the stick"
+wait_screen 30 "$work/save.ppm" dialog "$work/main.ppm" "$work/source.ppm" || unit_fail "no file dialog"
 qmp sleep:1 type:site1 key:ret >/dev/null
-wait_screen 30 "$work/confirm.ppm" dialog "$work/main.ppm" "$work/save.ppm" || sbx_fail "no confirmation"
+wait_screen 30 "$work/confirm.ppm" dialog "$work/main.ppm" "$work/save.ppm" || unit_fail "no confirmation"
 qmp key:ret >/dev/null
-wait_for 300 'pxe_client: Backup Complete' || sbx_fail "the backup did not end"
-grep -q 'pxe_client: Backup Complete 0' "$work/backup-unit.log" || sbx_fail "the console reports a failed backup"
-wait_screen 30 "$work/success.ppm" dialog "$work/main.ppm" "$work/confirm.ppm" || sbx_fail "no success box on the screen"
+wait_for 300 'pxe_client: Backup Complete' || unit_fail "the backup did not end"
+grep -q 'pxe_client: Backup Complete 0' "$work/backup-unit.log" || unit_fail "the console reports a failed backup"
+wait_screen 30 "$work/success.ppm" dialog "$work/main.ppm" "$work/confirm.ppm" || unit_fail "no success box on the screen"
 backup_seconds=$(( $(date +%s) - started ))
 qmp key:ret >/dev/null
-wait_screen 30 "$work/after.ppm" main || sbx_fail "the success box did not close"
+wait_screen 30 "$work/after.ppm" main || unit_fail "the success box did not close"
 # Exit: the console closes (Debian's kernel, so the button reads Exit) and the unit reboots.
 qmp key:ctrl+alt+delete >/dev/null
-wait_screen 30 "$work/exit.ppm" dialog "$work/after.ppm" || sbx_fail "no exit question"
+wait_screen 30 "$work/exit.ppm" dialog "$work/after.ppm" || unit_fail "no exit question"
 qmp key:ret >/dev/null
-wait $unit_pid || sbx_fail "the unit did not reboot after the console ended"
-grep -q 'reboot: Restarting system' "$work/backup-unit.log" || sbx_fail "the unit did not reboot after Exit"
+wait $unit_pid || unit_fail "the unit did not reboot after the console ended"
+grep -q 'reboot: Restarting system' "$work/backup-unit.log" || unit_fail "the unit did not reboot after Exit"
 
 mkdir -p "$work/back"
 mcopy -i "$stick@@1M" '::/site1.bim*' "$work/back/" || sbx_fail "the set is not on the stick"
