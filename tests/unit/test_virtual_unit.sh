@@ -96,9 +96,13 @@ started=$(date +%s)
 unit --drive "$drive" --stick "$stick" --log "$work/restore.log" --timeout 480 auto-restore-reboot ||
     { tail -n 60 "$work/restore.log"; sbx_fail "the unit did not end by itself after the automatic restore"; }
 restore_seconds=$(( $(date +%s) - started ))
-grep -q 'pxe_client: Restore Done 0' "$work/restore.log" ||
-    { grep '^pxe_client' "$work/restore.log" | tail -n 30; sbx_fail "the console did not report a successful restore"; }
-grep -q 'reboot: Restarting system' "$work/restore.log" || sbx_fail "the unit did not reboot after the restore"
+# The console reboots the unit only after a successful restore (a failure stays on the screen
+# until the time limit); its last log lines may not reach the serial line before the reboot.
+grep -q 'reboot: Restarting system' "$work/restore.log" ||
+    { grep -a 'pxe_client' "$work/restore.log" | tail -n 30; sbx_fail "the unit did not reboot after the restore"; }
+grep -q 'pxe_client: vaultine -d bim /mnt/usb/images/factory.bim' "$work/restore.log" ||
+    sbx_fail "the console did not deploy the stick's image set"
+! grep -q 'pxe_client: Restore Done [1-9-]' "$work/restore.log" || sbx_fail "the console reports a failed restore"
 
 dst=$(losetup -f --show "$drive") && echo "$dst" >> "$BRENLOW_SANDBOX/loops"
 sbx_probe "$dst"
