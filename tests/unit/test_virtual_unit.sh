@@ -126,8 +126,9 @@ phase "backup through the console's window"
 started=$(date +%s)
 unit --drive "$drive" --stick "$stick" --log "$work/backup-unit.log" --timeout 480 --qmp "$work/qmp.sock" &
 unit_pid=$!
-# A unit still running when this test ends is stopped first, so that it removes what it made.
-trap 'kill $unit_pid 2>/dev/null && wait $unit_pid 2>/dev/null' EXIT
+# A unit still running when this test ends is powered off first (QEMU told to quit), so that
+# scripts/unit removes what it made before the sandbox ends.
+trap 'kill -0 $unit_pid 2>/dev/null && { qmp "{\"execute\":\"quit\"}" >/dev/null 2>&1 || kill $unit_pid; wait $unit_pid; }' EXIT
 # A failure in this phase shows what the console logged last.
 unit_fail() {
     grep -a 'pxe_client: \|vnc_client: \|brenlow:' "$work/backup-unit.log" | grep -v 'server ip' | tail -n 40
