@@ -175,3 +175,19 @@ sbx_expect_eq() {
         exit 1
     fi
 }
+
+# sbx_unit_drive DEV: DEV becomes a unit's Windows system drive: GPT with an EFI partition (FAT32,
+# 100 MiB), a reserved partition (16 MiB) and an NTFS data partition filling the rest, holding
+# Users/Technician/Documents/numbers.txt and a 20 MiB data.bin of random bytes.
+sbx_unit_drive() {
+    local dev=$1 fill="$BRENLOW_SANDBOX/fill.$$"
+    sbx_gpt "$dev" -n 1:2048:+100M -t 1:ef00 -c 1:EFI -n 2:0:+16M -t 2:0c01 -c 2:Reserved \
+        -n 3:0:0 -t 3:0700 -c 3:Data || return 1
+    mkdosfs -F 32 -n EFI "$(sbx_part "$dev" 1)" >/dev/null || return 1
+    mkntfs -Q -q -L Data "$(sbx_part "$dev" 3)" || return 1
+    mkdir -p "$fill" && ntfs-3g "$(sbx_part "$dev" 3)" "$fill" || return 1
+    mkdir -p "$fill/Users/Technician/Documents"
+    seq 1 200000 > "$fill/Users/Technician/Documents/numbers.txt"
+    head -c 20M /dev/urandom > "$fill/Users/Technician/Documents/data.bin"
+    fusermount -u "$fill" && rmdir "$fill"
+}
