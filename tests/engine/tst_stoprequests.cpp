@@ -146,7 +146,7 @@ private slots:
         QVERIFY(QFileInfo(SET_DIR + "/v.bim.p1").size() > 8 * 1024 * 1024);
 
         VirtualDrive target("stop-dst", "64M");
-        QVERIFY(target.makeDos("label: dos\n,20M,83\n,,7\n"));
+        QVERIFY(target.makeGpt({"-n", "1:2048:+30M", "-t", "1:0700"}));
         sh("head -c 1M /dev/urandom | dd of=" + target.partition(1) + " conv=notrunc status=none");
         const QString before = md5Of(target.device());
 
