@@ -403,7 +403,7 @@ private slots:
         QCOMPARE(technician.seen.value(2), QString("Confirmation| Are you sure you want to backup to " + name + ".bim"));
         QCOMPARE(technician.seen.value(3), QString("Success|Image Backup Successful."));
         QCOMPARE(engineCommandLine(), QString("-b bim /mnt/usb/" + name + ".bim"));
-        const QStringList set = QDir("/mnt/usb").entryList({"site *"}, QDir::Files, QDir::Name);
+        const QStringList set = QDir("/mnt/usb").entryList({"site %1 *"}, QDir::Files, QDir::Name);
         QCOMPARE(set, QStringList({name + ".bim", name + ".bim.p1.000", name + ".bim.p2", name + ".bim.sums", name + ".bim.txt"}));
         QCOMPARE(sh("find / -xdev \\( -name made1 -o -name made2 \\) 2>/dev/null"), QString());
         sh("rm -f /mnt/usb/site\\ %1*");
