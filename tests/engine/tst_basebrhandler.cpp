@@ -287,21 +287,6 @@ private slots:
             {{"bash", {"-c", "'for i in $(seq 10); do head -c 100000 /dev/urandom; sleep 0.5; done'"}},
              {"gzip", {"-c", ">", "/tmp/slow.gz"}}});
         QCOMPARE(runner->ExecuteAndWait(slow, {}, "/tmp/run.log", QString()), 0);
-
-        // A step that resizes a volume in place is never killed half-way: neither a stall nor a
-        // stop request ends it; both are reported and it runs to its end.
-        QVERIFY(Sandbox::writeFile("/tmp/abort-vtl", QByteArray()));
-        const QString inPlace = runner->CreateExecutableFile({{"sleep", {"5"}}});
-        t.restart();
-        const QByteArray said = captureFd(1, [&] {
-            code = runner->ExecuteAndWait(inPlace, {}, "/tmp/run.log", QString(), StopRules::Step::VolumeResize);
-        });
-        QFile::remove("/tmp/abort-vtl");
-        QCOMPARE(code, 0);
-        QVERIFY2(t.elapsed() >= 4500, qPrintable(QString::number(t.elapsed())));
-        QVERIFY2(said.contains("Abort Requested: sleep resizes the NTFS volume in place and cannot be stopped safely"), said.constData());
-        QVERIFY2(said.contains("WARNING: sleep made no progress for 2 seconds; it resizes the NTFS volume in place and is left to finish"),
-                 said.constData());
         runner->stallSeconds = baseBrHandler::DEFAULT_STALL_SECONDS;
     }
 
