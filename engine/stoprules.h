@@ -12,8 +12,9 @@
 // while it runs; killed half-way it can lose them), the volume's dirty flag cleared (ntfsfix). The
 // request waits until such a step has ended; the run then stops as an aborted one. Table writes
 // and ntfsfix run as plain commands, which nothing stops; the resizes run under the tool runner,
-// which asks mayInterrupt. The same holds for the stall watchdog: an in-place step that stops
-// moving is reported, never killed.
+// which asks mayInterrupt; the block copy of binary sets is a Copy step and looks at the abort
+// file itself. The same holds for the stall watchdog: an in-place step that stops moving is
+// reported, never killed.
 
 class StopRules
 {
