@@ -88,6 +88,9 @@ int Backup::BackupDevice(const QString &device, bool clone)
     // An earlier set of this name goes; the table model then reads the drive and leaves a copy
     // of its table in N.
     QFile::remove(imagePath);
+    // The table model reads N.gptb in place of N where it exists: an earlier set's copy (a
+    // clone's shrunk table, another drive's) would stand in for this drive's table.
+    QFile::remove(imagePath + GPTB);
     QFile::remove(listingFile);
     ExecuteCommand(QStringLiteral("sync"), SCRIPT_TIMEOUT);
     rememberDestination();
@@ -118,10 +121,11 @@ int Backup::BackupDevice(const QString &device, bool clone)
                                        : QStringLiteral("Binary image backup");
     UpdateTaskInfo(task2);
     int result = isCompressed ? CompressedBackup() : BinaryBackup();
-    // A tool the operator's abort request stopped fails its step: the run is an aborted one.
-    if (result != 0 && result != -1 && abortFileExists()) {
+    // A stop request ends the run as a stopped one, whatever became of the step it came during:
+    // a tool it stopped failed, a step left to finish (a resize) may have succeeded.
+    if (result != ABORTED && abortFileExists()) {
         ShowMessage(QStringLiteral("Abort Requested"), true);
-        result = -1;
+        result = ABORTED;
     }
     UpdateTaskInfo(task2);
 
@@ -139,7 +143,12 @@ int Backup::BackupDevice(const QString &device, bool clone)
             result = 1015;
         }
     }
-    if (result == 0 && !QFile::exists(NO_SUMS) && !GenerateMd5Sums(imagePath)) {
+    const bool listed = result != 0 || QFile::exists(NO_SUMS) || GenerateMd5Sums(imagePath);
+    if (result == 0 && abortFileExists()) {
+        QFile::remove(imagePath + QStringLiteral(".sums"));
+        ShowMessage(QStringLiteral("Abort Requested"), true);
+        result = ABORTED;
+    } else if (!listed) {
         // A partial list would fail every later restore of a good set; none lets it restore unchecked.
         QFile::remove(imagePath + QStringLiteral(".sums"));
         const QString why = writeFailureReason();
@@ -216,6 +225,9 @@ int Backup::CompressedWindowsBackup()
     }
     const QList<PartitionEntry *> parts = table->entries;
     const bool shrunk = table->volumeShrunk;
+    // A stop that came during the shrink is honoured now that it has ended.
+    if (abortFileExists())
+        return stopClone(shrunk, tableFile);
 
     // Images of an earlier set under this name would be mistaken for this one's.
     const ImageSet set(imagePath);
@@ -236,10 +248,8 @@ int Backup::CompressedWindowsBackup()
             result = ntfsHandler.BackupNtfsImage(imagePath, devicePath, entry->number, entry->sectorCount * entry->sectorSize);
         else
             result = binaryHandler.BackupCompressedImage(imagePath, devicePath, entry->number, entry->sectorCount);
-        if (abortFileExists()) {
-            ShowMessage(QStringLiteral("Abort Requested"), true);
-            return -1;
-        }
+        if (abortFileExists())
+            return stopClone(shrunk, tableFile);
         // An image written after its destination went away is not in the set.
         if (result == 0 && !destinationGone().isEmpty())
             result = 1015;
@@ -266,12 +276,31 @@ int Backup::CompressedWindowsBackup()
             partitionTable adjusted(imagePath, devicePath, false);
             showListing(QStringLiteral("Adjusted Partition table"), adjusted);
         }
-        table->RestoreParitionTable(devicePath, original);
-        table->ResizeNtfsVolume(false);
-        table->GetTableFromDevice(devicePath, QString());
+        result = growSourceBack(original);
     }
     showListing(QStringLiteral("Current Partition table"), *table);
     return result;
+}
+
+int Backup::stopClone(bool shrunk, const QString &originalTable)
+{
+    ShowMessage(QStringLiteral("Abort Requested"), true);
+    // The unit's drive is never left shrunk: the run ends once the volume has its size again.
+    if (shrunk)
+        growSourceBack(originalTable);
+    return ABORTED;
+}
+
+int Backup::growSourceBack(const QString &originalTable)
+{
+    ShowMessage(QStringLiteral("Restoring the original partition table and volume size of ") + devicePath, true);
+    table->RestoreParitionTable(devicePath, originalTable);
+    const int grown = table->ResizeNtfsVolume(false);
+    table->GetTableFromDevice(devicePath, QString());
+    // The set may be good, but the unit's own drive is not as it was: that is no success.
+    if (grown != 0)
+        ShowMessage(QStringLiteral("ERROR: the NTFS volume of %1 could not be grown back to its partition").arg(devicePath));
+    return grown;
 }
 
 bool Backup::GenerateMd5Sums(const QString &image)
@@ -315,7 +344,7 @@ QString Backup::lastMember(int number) const
     const QStringList files = number > 0 ? set.partitionImageFiles(number) : set.numberedPieces();
     if (!files.isEmpty())
         return QFileInfo(files.last()).fileName();
-    return number > 0 ? QStringLiteral("%1.p%2").arg(set.stem()).arg(number) : set.stem();
+    return number > 0 ? set.stem() + QStringLiteral(".p") + QString::number(number) : set.stem();
 }
 
 void Backup::reportPartitionFailure(int number)

@@ -21,6 +21,8 @@ public:
     // device: the drive's name (sda) or path. 0, an error table code, or -1 when aborted.
     int BackupDevice(const QString &device, bool clone);
 
+    static constexpr int ABORTED = -1;   // the result of a run the operator stopped
+
 private:
     void InitBackup(const QString &type, const QString &image);
     int CompressedBackup();
@@ -29,6 +31,12 @@ private:
     int BinaryBackup();
     bool isLinux();
     bool GenerateMd5Sums(const QString &image);
+    // A clone stopped by the operator: the drive gets its original table and volume size back
+    // when it was shrunk. Returns ABORTED.
+    int stopClone(bool shrunk, const QString &originalTable);
+    // The original table (a saved table file) written back and the shrunk volume grown to fill
+    // its partition again. 0, or the growth's code.
+    int growSourceBack(const QString &originalTable);
     // The destination folder's file system, noted when the set begins.
     void rememberDestination();
     // Empty while the set's folder is still on the file system the backup began on; otherwise why

@@ -94,7 +94,7 @@ void baseBrHandler::ClearResultVariables(const QString &logFile, const QString &
 }
 
 int baseBrHandler::ExecuteAndWait(const QString &program, const QStringList &arguments, const QString &logFile,
-                                  const QString &secondText)
+                                  const QString &secondText, StopRules::Step step)
 {
     lastGauge = 0;
     ClearResultVariables(logFile, secondText);
@@ -120,7 +120,11 @@ int baseBrHandler::ExecuteAndWait(const QString &program, const QStringList &arg
     process->closeWriteChannel();
 
     // The operator's abort request and a pipeline that stopped moving end the run here, within
-    // seconds; nothing else would, a tool hanging on a failing drive waits for ever.
+    // seconds; nothing else would, a tool hanging on a failing drive waits for ever. A step that
+    // changes a volume in place is left to finish: the request is honoured by the caller when it
+    // has ended, and a stall is only reported.
+    const bool interruptible = StopRules::mayInterrupt(step);
+    bool stopDeferred = false;
     int stopped = 0;
     quint64 traffic = 0;
     QElapsedTimer sinceProgress;
@@ -138,15 +142,28 @@ int baseBrHandler::ExecuteAndWait(const QString &program, const QStringList &arg
             traffic = now;
             sinceProgress.restart();
         }
-        if (abortFileExists()) {
+        if (abortFileExists() && interruptible) {
             ShowMessage(QStringLiteral("Abort Requested, stopping %1").arg(pipelineTools(pids)), true);
             stopped = RUN_ABORTED;
-        } else if (sinceProgress.elapsed() >= qint64(stallSeconds) * 1000) {
-            ShowMessage(QStringLiteral("ERROR: %1 made no progress for %2 seconds and was stopped")
-                            .arg(stalledTools(pids))
-                            .arg(stallSeconds),
+        } else if (abortFileExists() && !stopDeferred) {
+            ShowMessage(QStringLiteral("Abort Requested: %1 %2 and cannot be stopped safely; the run stops when it has finished")
+                            .arg(pipelineTools(pids), QLatin1String(StopRules::describe(step))),
                         true);
-            stopped = RUN_STALLED;
+            stopDeferred = true;
+        } else if (sinceProgress.elapsed() >= qint64(stallSeconds) * 1000) {
+            if (interruptible) {
+                ShowMessage(QStringLiteral("ERROR: %1 made no progress for %2 seconds and was stopped")
+                                .arg(stalledTools(pids))
+                                .arg(stallSeconds),
+                            true);
+                stopped = RUN_STALLED;
+            } else {
+                ShowMessage(QStringLiteral("WARNING: %1 made no progress for %2 seconds; it %3 and is left to finish")
+                                .arg(stalledTools(pids), QString::number(stallSeconds),
+                                     QLatin1String(StopRules::describe(step))),
+                            true);
+                sinceProgress.restart();
+            }
         }
         if (stopped != 0) {
             stopPipeline();

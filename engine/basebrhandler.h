@@ -4,6 +4,7 @@
 // progress for the operator (gauge, status file, task file, console), watches for silence and
 // returns one exit code for the whole pipeline. It also holds the split size of chunked images.
 
+#include "stoprules.h"
 #include "systemutils.h"
 
 #include <QProcess>
@@ -21,9 +22,10 @@ public:
 
     // Runs program (alone: split at blanks; or with arguments) and waits for it, serving events.
     // 0 success, 1006 when it did not start, otherwise its exit code or the code of the first
-    // failing stage of a generated pipeline. secondText is kept with the run only.
+    // failing stage of a generated pipeline. secondText is kept with the run only. step says
+    // whether a stop request or the stall watchdog may end the run early (StopRules).
     int ExecuteAndWait(const QString &program, const QStringList &arguments, const QString &logFile,
-                       const QString &secondText);
+                       const QString &secondText, StopRules::Step step = StopRules::Step::Copy);
     void ClearResultVariables(const QString &logFile, const QString &secondText);
 
     // The line grammar: percentages, tar checkpoints, task descriptions ("..."), plain lines.
@@ -33,7 +35,8 @@ public:
     static constexpr int WATCHDOG_LIMIT = 100;
     // A pipeline that reads, writes and prints nothing for this long (seconds; the environment
     // variable STALL_TIMEOUT overrides it) has hung on a failing drive or a dead share: it is
-    // stopped and the run fails, naming the tool.
+    // stopped and the run fails, naming the tool. A step that changes a volume in place is only
+    // reported, once per such period.
     static constexpr int DEFAULT_STALL_SECONDS = 600;
     // Pieces stay below the 4 GiB a FAT32 stick allows for one file, whatever SPLIT_SIZE says.
     static constexpr quint32 MAX_SPLIT_MB = 4095;
@@ -41,9 +44,15 @@ public:
     static constexpr int RUN_ABORTED = 1000;
     static constexpr int RUN_STALLED = 124;   // as timeout(1) reports a command it stopped
 
-    // True when an image of a partition of this many bytes is cut into pieces of splitBytes:
-    // its compressed stream can be no larger than one piece otherwise.
-    bool splitsImage(quint64 partitionBytes) const { return partitionBytes > splitBytes; }
+    // True when an image of a partition of this many bytes is cut into pieces of splitBytes. A
+    // compressor makes incompressible data slightly larger (its block headers: hundredths of a
+    // percent), so a partition within a generous margin of one piece is cut too: no member may
+    // exceed the split size (at 4095 MiB it would no longer fit a FAT32 stick).
+    bool splitsImage(quint64 partitionBytes) const
+    {
+        return partitionBytes + partitionBytes / 256 + COMPRESSION_SLACK > splitBytes;
+    }
+    static constexpr quint64 COMPRESSION_SLACK = 65536;
     // The stage that cuts standard input into prefix.000, prefix.001 ... prefix.999, prefix.1000 ...
     // of pieceBytes each (the names go on past three digits, which split's own names cannot).
     static myProcess SplitStage(const QString &prefix, quint64 pieceBytes);

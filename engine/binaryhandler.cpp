@@ -37,7 +37,7 @@ int BinaryHandler::BackupCompressedImage(const QString &base, const QString &dev
 {
     lastGauge = 0;
     const QString partition = AdjustDeviceName(device, number);
-    const QString image = QStringLiteral("%1.p%2").arg(base).arg(number);
+    const QString image = base + QStringLiteral(".p") + QString::number(number);
     UpdateTaskInfo(QStringLiteral("Backup %1, partition %2").arg(device).arg(number));
     LogDebug(QStringLiteral("BinaryHandler::BackupCompressedImage '%1' %2  start").arg(image, partition));
     ShowMessage(QStringLiteral("Backup Compressed Binary Image '%1' %2").arg(image, partition), true);
@@ -70,10 +70,10 @@ int BinaryHandler::RestoreCompressedBinaryImage(const QString &base, const QStri
     const QString partition = AdjustDeviceName(device, number);
     LogDebug(QStringLiteral("BinaryHandler::RestoreCompressedBinaryImage '") + base + QStringLiteral("' ") + partition
              + QStringLiteral(" start"));
-    ShowMessage(QStringLiteral("Restore Compressed Binary Image '%1'.p%2 %3").arg(base).arg(m).arg(partition));
+    ShowMessage(QStringLiteral("Restore Compressed Binary Image '%1'.p%2 %3").arg(base, QString::number(m), partition));
     UpdateTaskInfo(QStringLiteral("Restore %1, partition %2").arg(partition).arg(number));
 
-    const QString image = QStringLiteral("%1.p%2").arg(base).arg(m);
+    const QString image = base + QStringLiteral(".p") + QString::number(m);
     if (!TargetIsBlockDevice(partition)) {
         ShowMessage(QStringLiteral("Restore Compressed Binary Image Finished, %1").arg(outcome(1016)));
         LogDebug(QStringLiteral("BinaryHandler::RestoreCompressedBinaryImage completed 1016"));
@@ -221,7 +221,7 @@ int BinaryHandler::BackupBinaryImage(const QString &base, const QString &device,
     QStringList stale = ImageSet(base).numberedPieces();
     if (number > 0) {
         source = AdjustDeviceName(device, number);
-        destination = QStringLiteral("%1.p%2").arg(base).arg(number);
+        destination = base + QStringLiteral(".p") + QString::number(number);
         stale = ImageSet(base).partitionPieces(number);
     }
     for (const QString &old : stale)

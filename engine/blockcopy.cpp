@@ -325,7 +325,7 @@ int BlockCopy::DriveToPiecesCopy()
     emit StatusReady(QStringLiteral("0 percent complete"));
     BlockMover mover(this, byteCount, QStringLiteral("%1 percent complete"));
     for (int i = 0; mover.done() < byteCount; ++i) {
-        const QString name = QStringLiteral("%1.%2").arg(destination).arg(i, 3, 10, QLatin1Char('0'));
+        const QString name = destination + QLatin1Char('.') + QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
         FileHandle piece;
         if (!piece.openWrite(name)) {
             emit StatusReady(QStringLiteral("ERROR Could not create ") + name);

@@ -72,9 +72,15 @@ bool GptHandler::ProcessGpt(const QByteArray &bytes, const QString &path)
     // Each partition keeps its place in the entry array as its number, as the kernel numbers it:
     // the entries a deleted partition left empty are gaps, not the end of the table.
     int number = 0;
+    bool lastIsData = table.entries.empty();   // which partition lies last on the drive
+    quint64 lastStart = 0;
     for (const GptLayout::Entry &entry : table.entries) {
         number = int(entry.index);
         const QString typeName = typeNames.value(GuidUtoString(entry.typeGuid), QStringLiteral("Unknown"));
+        if (entry.startingLba >= lastStart) {
+            lastStart = entry.startingLba;
+            lastIsData = typeName == QLatin1String("MS-Data");
+        }
         if (typeName == QLatin1String("MS-Data")) {
             if (dataNumber > 0)
                 LogDebug(QStringLiteral("Data parition already exists %1 new parition %2").arg(dataNumber).arg(number));
@@ -98,7 +104,9 @@ bool GptHandler::ProcessGpt(const QByteArray &bytes, const QString &path)
         diskBytes = qMax(diskBytes, diskSectors * sectorSize);
     }
 
-    dataIsLast = dataNumber == number;
+    // Last on the drive, not last in the entry array: a data partition numbered after the
+    // recovery partition but lying before it cannot grow, and must be moved.
+    dataIsLast = lastIsData;
     if (!dataIsLast && reorder)
         ReorderTable();
     LogDebug(QStringLiteral("Gpt::ProcessGpt: complete"));
@@ -202,19 +210,17 @@ bool GptHandler::RestoreTableFromFile(const QString &device, const QString &file
     QString path = file;
     if (!path.endsWith(QLatin1String("gptb")) && QFile::exists(path + GPTB))
         path += GPTB;
-    int status = -1;
-    const QString converted = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-g"), device}, 60000, &status).join('\n');
-    LogDebug(converted);
-    if (status != 0) {
-        LogMessage(QStringLiteral("sgdisk -g %1 failed (status %2): %3").arg(device).arg(status).arg(converted), logFile);
-        return false;
-    }
+    // The set's table replaces whatever the drive holds, in one call: -g lets sgdisk write over a
+    // DOS table, which a separate conversion would first have to turn into a GPT of its own (and
+    // cannot, when a DOS entry lies past the drive's end, as on a drive copied from a bigger one).
     // sgdisk reports a backup file it cannot load ("Error loading backup file!") with a status of
     // its own and writes nothing: that is a table not restored, whatever else it printed.
-    const QString text = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-l"), path, device}, 60000, &status).join('\n');
+    int status = -1;
+    const QString text = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-g"), QStringLiteral("-l"), path, device},
+                                           60000, &status).join('\n');
     LogDebug(text);
     if (status != 0 || text.contains(QLatin1String("Aborting write ")) || text.contains(QLatin1String("Error loading backup file"))) {
-        LogMessage(QStringLiteral("sgdisk could not load the table %1 onto %2 (status %3)").arg(path, device).arg(status), logFile);
+        LogMessage(QStringLiteral("sgdisk could not load the table %1 onto %2 (status %3)").arg(path, device, QString::number(status)), logFile);
         return false;
     }
     return true;

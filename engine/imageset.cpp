@@ -142,7 +142,10 @@ bool ImageSet::writeChecksumList(SystemUtils &utils) const
         const QString memberPath = m_dir + '/' + name;
         utils.UpdateStatusInfo(QStringLiteral("Calulating hash %1").arg(++i));
         utils.LogDebug(QStringLiteral("Generating checksum for ") + memberPath);
-        const QString digest = utils.GetMd5Sum(memberPath);
+        const QString digest = utils.GetMd5Sum(memberPath, true);
+        // A stopped run leaves no list: half of one would fail every later restore.
+        if (utils.abortFileExists())
+            return false;
         if (digest.isEmpty()) {
             utils.LogDebug(QStringLiteral("Generating md5 hash failed ") + memberPath);
             continue;
@@ -186,8 +189,14 @@ int ImageSet::verifyChecksumList(SystemUtils &utils, bool *ran) const
         if (!parseChecksumLine(line, &digest, &name))
             continue;
         utils.LogDebug(QStringLiteral("Checking checksum of ") + name);
+        const QString actual = utils.GetMd5Sum(m_dir + '/' + name, true);
+        // Stopped before the drive was touched: no member is blamed.
+        if (utils.abortFileExists()) {
+            utils.LogDebug(QStringLiteral("Verify stopped by an abort request"));
+            return STOPPED;
+        }
         // A missing or unreadable member has no digest and so fails.
-        if (utils.GetMd5Sum(m_dir + '/' + name) != digest) {
+        if (actual != digest) {
             utils.ShowMessage(QStringLiteral("The checksum for ") + name + QStringLiteral(" does not match"));
             result = 1018;
         }

@@ -46,9 +46,10 @@ public:
     // console). False when the list could not be written.
     bool writeChecksumList(SystemUtils &utils) const;
     // Compares every member the list names with its recorded digest, reporting through utils.
-    // Returns 0, or 1018 when any member differs or cannot be read. ran (optional) tells
-    // whether a list was there to check at all.
+    // Returns 0, or 1018 when any member differs or cannot be read, or STOPPED when the abort
+    // file appeared. ran (optional) tells whether a list was there to check at all.
     int verifyChecksumList(SystemUtils &utils, bool *ran = nullptr) const;
+    static constexpr int STOPPED = 1000;   // the error table's "User Abort Requested"
 
 private:
     QStringList matching(const QString &suffixPattern) const;

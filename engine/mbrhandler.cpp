@@ -150,7 +150,7 @@ bool MbrHandler::ReadSector(quint64 lba, std::vector<uint8_t> &sector)
     if (device.isEmpty())
         return false;   // a table file alone holds no extended boot records
     QFile::remove(EBR_FILE);
-    ExecuteCommand(QStringLiteral("dd of=%1 if=%2 bs=512 count=1 skip=%3").arg(CommandQuote(EBR_FILE), device).arg(lba),
+    ExecuteCommand(QStringLiteral("dd of=%1 if=%2 bs=512 count=1 skip=%3").arg(CommandQuote(EBR_FILE), device, QString::number(lba)),
                    60000);
     QFile in(EBR_FILE);
     if (!in.open(QIODevice::ReadOnly))
@@ -196,7 +196,7 @@ QString MbrHandler::AddEntry(int number, const MbrLayout::Record &record, quint6
 bool MbrHandler::RestoreTableFromFile(const QString &device, const QString &file, int count)
 {
     LogDebug(QStringLiteral("MbrHandler::RestoreTableFromFile start"));
-    const QString command = QStringLiteral("dd if=%1 of=%2 bs=%3 count=1").arg(CommandQuote(file), device).arg(count);
+    const QString command = QStringLiteral("dd if=%1 of=%2 bs=%3 count=1").arg(CommandQuote(file), device, QString::number(count));
     LogDebug(command);
     const QString out = ExecuteCommandDebug(command);
     ExecuteCommand(QStringLiteral("sync"), 60000);

@@ -32,9 +32,9 @@ void NtfsHandler::traceStages(const QList<myProcess> &stages, bool toDebugLog)
                    file, false);
 }
 
-int NtfsHandler::runStages(const QList<myProcess> &stages, const QString &logFile)
+int NtfsHandler::runStages(const QList<myProcess> &stages, const QString &logFile, StopRules::Step step)
 {
-    return ExecuteAndWait(CreateExecutableFile(stages), QStringList(), logFile, QString());
+    return ExecuteAndWait(CreateExecutableFile(stages), QStringList(), logFile, QString(), step);
 }
 
 QString NtfsHandler::readLog(const QString &path, bool *opened, qint64 from)
@@ -67,7 +67,7 @@ int NtfsHandler::BackupNtfsImage(const QString &base, const QString &device, int
     for (const QString &old : ImageSet(base).partitionImageFiles(number))
         QFile::remove(old);
 
-    const QString image = QStringLiteral("%1.p%2").arg(base).arg(number);
+    const QString image = base + QStringLiteral(".p") + QString::number(number);
     QList<myProcess> stages{{QStringLiteral("ntfsclone"),
                              {QStringLiteral("--force"), QStringLiteral("--force"), QStringLiteral("--save-image"),
                               QStringLiteral("--overwrite"), QStringLiteral("-"), ShellQuote(partition)}}};
@@ -94,9 +94,9 @@ int NtfsHandler::RestoreNtfsImage(const QString &base, const QString &device, bo
     const int k = imageNumber == 0 ? number : imageNumber;
     const QString partition = AdjustDeviceName(device, number);
     LogDebug(QStringLiteral("NtfsHandler::RestoreNtfsImage %1 %2 start").arg(base, partition));
-    ShowMessage(QStringLiteral("Restore NTFS Image %1.p%2 %3").arg(base).arg(k).arg(partition));
+    ShowMessage(QStringLiteral("Restore NTFS Image %1.p%2 %3").arg(base, QString::number(k), partition));
 
-    const QString image = QStringLiteral("%1.p%2").arg(base).arg(k);
+    const QString image = base + QStringLiteral(".p") + QString::number(k);
     if (!TargetIsBlockDevice(partition)) {
         LogDebug(QStringLiteral("NtfsHandler::RestoreNtfsImage completed 1014"));
         ShowMessage(QStringLiteral("Restore NTFS Image Failed"));
@@ -146,7 +146,7 @@ int NtfsHandler::ExpandNtfsImage(const QString &device, int number, bool isGpt, 
                                    {QStringLiteral("--force"), QStringLiteral("--force"), ShellQuote(partition)}}};
     // The log gathers every expansion: only what this run wrote can tell whether it worked.
     const qint64 before = QFileInfo(expandLog).exists() ? QFileInfo(expandLog).size() : 0;
-    int result = runStages(stages, expandLog);
+    int result = runStages(stages, expandLog, StopRules::Step::VolumeResize);
 
     bool opened = false;
     const QString text = readLog(expandLog, &opened, before);
@@ -172,7 +172,7 @@ int NtfsHandler::TestShrinkImage(const QString &partition, quint64 sizeM)
                                     QStringLiteral("-s"), QStringLiteral("%1M").arg(sizeM), ShellQuote(partition)}}};
     traceStages(stages, false);
     QFile::remove(shrinkLog);
-    runStages(stages, shrinkLog);
+    runStages(stages, shrinkLog, StopRules::Step::TestResize);
     ExecuteCommand(QStringLiteral("sync"), 60000);
 
     bool opened = false;
@@ -278,14 +278,18 @@ int NtfsHandler::ShrinkNtfsImage(const QString &device, int number, bool isGpt, 
             LogShrink(QStringLiteral("Start trying to shrink drive, %1, %2").arg(partition).arg(testSizeM), false);
             LogShrink(QStringLiteral(" Test Shrink , %1, %2, %3").arg(partition).arg(testSizeM).arg(0), false);
             int rc = TestShrinkImage(partition, testSizeM);
-            for (int attempt = 1; attempt <= 3 && rc != 0; ++attempt) {
+            for (int attempt = 1; attempt <= 3 && rc != 0 && !abortFileExists(); ++attempt) {
                 testSizeM = std::min(testSizeM + 1000, plan.cap);
                 LogShrink(QStringLiteral(" Test Shrink , %1, %2, %3").arg(partition).arg(testSizeM).arg(attempt), false);
                 rc = TestShrinkImage(partition, testSizeM);
                 LogShrink(QStringLiteral("Shrink drive Result: %1, %2, %3").arg(rc).arg(partition).arg(testSizeM), false);
             }
 
-            if (rc != 0) {
+            if (abortFileExists()) {
+                // Nothing has been changed yet: the stop is honoured before the volume is touched.
+                ShowMessage(QStringLiteral("Abort Requested, the volume was not shrunk"), true);
+                result = RUN_ABORTED;
+            } else if (rc != 0) {
                 result = 1009;
                 reportFailure = true;
             } else {
@@ -297,7 +301,7 @@ int NtfsHandler::ShrinkNtfsImage(const QString &device, int number, bool isGpt, 
                                                 QStringLiteral("%1M").arg(testSizeM), ShellQuote(partition)}}};
                 QFile::remove(shrinkLog1);
                 traceStages(stages, true);
-                runStages(stages, shrinkLog);
+                runStages(stages, shrinkLog, StopRules::Step::VolumeResize);
                 bool opened = false;
                 const QString text = readLog(shrinkLog, &opened);
                 if (!text.toLower().contains(QLatin1String("successfully"))) {
@@ -325,7 +329,7 @@ int NtfsHandler::ShrinkNtfsImage(const QString &device, int number, bool isGpt, 
         FindErrorMessage(shrinkLog);
     }
     LogDebug(QStringLiteral("NtfsHandler::ShrinkNtfsImage completed %1").arg(result));
-    if (result != 0)
+    if (result != 0 && result != RUN_ABORTED)
         ShowMessage(QStringLiteral("Please beboot into Windows and force chkdsk to run on next boot.\n"
                                    "Reboot and then Optimaze the drive"));
     return result;

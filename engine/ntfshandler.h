@@ -20,7 +20,8 @@ public:
     // adjustPartition). The run's code, or 1011.
     int ExpandNtfsImage(const QString &device, int number, bool isGpt, bool adjustPartition);
     // otherSectors: the sectors of the table area and of every other partition.
-    // 0, 1007, 1009, 1010 or 1017.
+    // 0, 1007, 1009, 1010 or 1017; 1000 when a stop request came before the volume was touched
+    // (once the real shrink has begun it is carried through to the adjusted partition).
     int ShrinkNtfsImage(const QString &device, int number, bool isGpt, quint64 otherSectors);
     // A read-only ntfsresize run at sizeM MB: 0 when the tool says it would succeed, else -1.
     int TestShrinkImage(const QString &partition, quint64 sizeM);
@@ -55,7 +56,7 @@ public:
     QString shrinkTraceLog;
 
 private:
-    int runStages(const QList<myProcess> &stages, const QString &logFile);
+    int runStages(const QList<myProcess> &stages, const QString &logFile, StopRules::Step step = StopRules::Step::Copy);
     void traceStages(const QList<myProcess> &stages, bool toDebugLog);
     static QString readLog(const QString &path, bool *opened, qint64 from = 0);
 };

@@ -23,7 +23,7 @@ partitionTable::partitionTable(const QString &name, const QString &device, bool 
     // A disk whose own name ends in a digit (loop3, nvme0n1) keeps it.
     this->device = tableHandlerBase::DiskOfDevice(device.trimmed());
     LogDebug(QStringLiteral("partitionTable::partitionTable: name=%1, device=%2, reorder=%3")
-                 .arg(name, this->device).arg(reorder ? 1 : 0));
+                 .arg(name, this->device, QString::number(reorder ? 1 : 0)));
 
     QString source = name;
     if (source.isEmpty()) {
@@ -260,7 +260,7 @@ int partitionTable::ResizeNtfsVolume(bool shrink)
         other -= data->sectorCount;
         const int result = ntfs.ShrinkNtfsImage(device, data->number, isGpt, other);
         volumeShrunk = ntfs.volumeShrunk;
-        if (result != 0)
+        if (result != 0 && result != baseBrHandler::RUN_ABORTED)
             ShowMessage(QStringLiteral("Could Not Shrink DOM due to errors"));
         return result;
     }

@@ -97,17 +97,21 @@ int Restore::VerifySet()
 
 int Restore::RunRestore()
 {
+    const QString task = QStringLiteral("%1 %2 to %3").arg(title, QFileInfo(imagePath).fileName(), devicePath);
+    int result = 0;
     if (devicePath.isEmpty()) {
         ShowMessage(QStringLiteral("Unable to detect drive"));
-        return 1005;
+        result = 1005;
+    } else {
+        ShowMessage(task);
+        LogDebug(task, true);
+        result = VerifySet();
+        if (result == 0)
+            result = CheckTargetDrive();
     }
-    const QString task = QStringLiteral("%1 %2 to %3").arg(title, QFileInfo(imagePath).fileName(), devicePath);
-    ShowMessage(task);
-    LogDebug(task, true);
-
-    int result = VerifySet();
-    if (result == 0)
-        result = CheckTargetDrive();
+    // Nothing has been written yet: a stop request now leaves the drive exactly as it was.
+    if (result == 0 && stopRequested())
+        result = ABORTED;
     if (result == 0) {
         ShowMessage(QStringLiteral("Unmounting drives ..."));
         ExecuteCommand(QStringLiteral("umountdrives.sh"), SCRIPT_TIMEOUT);
@@ -117,13 +121,12 @@ int Restore::RunRestore()
                                            : QStringLiteral("Binary image restore");
         UpdateTaskInfo(task2);
         result = isCompressed ? CompressedRestore() : BinaryRestore();
-        // A tool the operator's abort request stopped fails its step: the run is an aborted one.
-        if (result != 0 && result != 1000 && abortFileExists()) {
-            ShowMessage(QStringLiteral("Abort Requested"), true);
-            result = 1000;
-        }
         UpdateTaskInfo(task2);
     }
+    // A stop request ends the run as a stopped one, whatever became of the step it came during:
+    // a tool it stopped failed, a step left to finish (a table write, a growth) may have succeeded.
+    if (stopRequested())
+        result = ABORTED;
 
     if (result == 0) {
         ShowMessage(QString());
@@ -137,11 +140,24 @@ int Restore::RunRestore()
         LogMessage(QStringLiteral("Completed successfully"), tempLogFile, false);
         return 0;
     }
+    // Every failure, the earliest included, replaces the last run's status: the manager dialog
+    // must never show an old success for this run.
     ShowMessage(QStringLiteral("Error:  %1").arg(ErrorDescriptions.value(result)));
     ShowMessage(title + ' ' + drive + QStringLiteral(" FAILED"), true);
     UpdateStatusInfo(QStringLiteral("FAILED"));
     LogMessage(QStringLiteral("FAILED"), tempLogFile, false);
     return result;
+}
+
+// The operator's stop request, said once.
+bool Restore::stopRequested()
+{
+    if (!abortFileExists())
+        return false;
+    if (!stopShown)
+        ShowMessage(QStringLiteral("Abort Requested"), true);
+    stopShown = true;
+    return true;
 }
 
 int Restore::CompressedRestore()
@@ -153,7 +169,7 @@ int Restore::CompressedRestore()
     }
     imageTable = new partitionTable(imagePath, devicePath, false);
     if (QFileInfo(imagePath).size() < 512)
-        return CompressedLinuxRestore();
+        return stopRequested() ? ABORTED : CompressedLinuxRestore();
 
     // A main member that holds no table leaves nothing to size or write: stop before the
     // drive is touched.
@@ -163,8 +179,12 @@ int Restore::CompressedRestore()
         return 1003;
     }
     int result = CheckDriveSize();
+    if (result == 0 && stopRequested())
+        result = ABORTED;   // the table is not written: the drive stays as it was
     if (result == 0)
         result = WriteTable();
+    if (result == 0 && stopRequested())
+        result = ABORTED;
     if (result != 0)
         return result;
 
@@ -184,6 +204,8 @@ int Restore::CompressedRestore()
             reportPartitionFailure(e->number);
             return result;
         }
+        if (stopRequested())
+            return ABORTED;
     }
     if (imageTable->BackupParitionTable(devicePath, TABLE_CHECK_FILE).isEmpty()) {
         ShowMessage(QStringLiteral("THERE IS A PROBLEM WITH THE PARTITION TABLE"));
@@ -275,10 +297,8 @@ int Restore::CompressedWindowsRestore()
             reportPartitionFailure(k);
             return result;
         }
-        if (abortFileExists()) {
-            ShowMessage(QStringLiteral("Abort Requested"), true);
-            return 1000;
-        }
+        if (stopRequested())
+            return ABORTED;
     }
 
     if (deploying) {

@@ -21,6 +21,8 @@ public:
     // device: the drive's name (sda) or path. 0 or an error table code.
     int RestoreImage(const QString &device, bool deploy);
 
+    static constexpr int ABORTED = 1000;   // "User Abort Requested": a run the operator stopped
+
 private:
     void InitRestore(const QString &type, const QString &image, const QString &partTable);
     int RunRestore();
@@ -34,6 +36,7 @@ private:
     int BinaryRestore();
     void showListing(partitionTable *t);
     void reportPartitionFailure(int number);
+    bool stopRequested();
 
     bool isCompressed = false;
     bool deploying = false;
@@ -48,4 +51,5 @@ private:
     partitionTable *imageTable = nullptr;
     QString title;
     QString operationName;
+    bool stopShown = false;
 };

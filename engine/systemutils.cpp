@@ -436,14 +436,23 @@ QString SystemUtils::GetLastSixofMac()
     return myMac.right(6);
 }
 
-QString SystemUtils::GetMd5Sum(const QString &path)
+QString SystemUtils::GetMd5Sum(const QString &path, bool stoppable)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return QString();
     QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!hash.addData(&f))
-        return QString();
+    QByteArray block(4 * 1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        if (stoppable && abortFileExists())
+            return QString();
+        const qint64 n = f.read(block.data(), block.size());
+        if (n < 0)
+            return QString();
+        if (n == 0)
+            break;
+        hash.addData(block.constData(), int(n));
+    }
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -481,7 +490,7 @@ bool SystemUtils::MountPartition(const QString &partition, const QString &dir)
                                     false, 60000).trimmed();
     if (type == QLatin1String("vfat") || type == QLatin1String("msdos")) {
         runProcess(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), partition, dir}, true, 60000, &status);
-        LogDebug(QStringLiteral("fusefat %1 %2: %3").arg(partition, dir).arg(status), true);
+        LogDebug(QStringLiteral("fusefat %1 %2: %3").arg(partition, dir, QString::number(status)), true);
     }
     return isMountPoint(dir);
 }

@@ -73,7 +73,9 @@ public:
     QString AdjustDeviceName(QString device, int number);
     void RefreshNIC();
     QString GetLastSixofMac();
-    QString GetMd5Sum(const QString &path);
+    // Empty when the file cannot be read, or, when stoppable, once the abort file appears (a
+    // member of several GiB on a slow stick takes minutes).
+    QString GetMd5Sum(const QString &path, bool stoppable = false);
     // Mounts a partition on dir (created when missing). A kernel without a FAT driver mounts FAT
     // through FUSE (fusefat) instead. True when dir is a mount point afterwards.
     bool MountPartition(const QString &partition, const QString &dir);

@@ -56,6 +56,9 @@ QString Utilities::ExecuteCmdString(const QString &program, const QStringList &a
 {
     auto *process = new QProcess();
     process->setProcessChannelMode(QProcess::MergedChannels);
+    // Nothing is ever typed into a setup tool: one that asks on its standard input finds it
+    // empty and goes on, instead of waiting for ever with the firmware lock held.
+    process->setStandardInputFile(QProcess::nullDevice());
     process->start(program, arguments);
     if (!process->waitForStarted(COMMAND_TIMEOUT_MS)) {
         delete process;

@@ -387,6 +387,28 @@ private slots:
         QVERIFY(!console->isBusy);
     }
 
+    // A name holding arg() markers, blanks, a quote, a command substitution and backticks
+    // reaches the engine as it was typed, names every member, and runs nothing. (A double quote
+    // is no file name character here: the file dialog reads it as quoting several names, and a
+    // FAT stick cannot hold it; the engine's own round trip covers it.)
+    void backupRowWithHostileName()
+    {
+        const QString name = QStringLiteral("site %1 %2 'a' $(touch made1) `touch made2`");
+        mountStick(false);
+        auto console = startConsole("quiet");
+        QVERIFY(console);
+        Technician technician({chooseSource(FileSourceDialog::Usb), chooseFile(name, {"compressed (*.bim)"}),
+                               answer(true), answer(true)});
+        press(console->ui->pbCompressedBackup, technician);
+        QCOMPARE(technician.seen.value(2), QString("Confirmation| Are you sure you want to backup to " + name + ".bim"));
+        QCOMPARE(technician.seen.value(3), QString("Success|Image Backup Successful."));
+        QCOMPARE(engineCommandLine(), QString("-b bim /mnt/usb/" + name + ".bim"));
+        const QStringList set = QDir("/mnt/usb").entryList({"site %1 *"}, QDir::Files, QDir::Name);
+        QCOMPARE(set, QStringList({name + ".bim", name + ".bim.p1.000", name + ".bim.p2", name + ".bim.sums", name + ".bim.txt"}));
+        QCOMPARE(sh("find / -xdev \\( -name made1 -o -name made2 \\) 2>/dev/null"), QString());
+        sh("rm -f /mnt/usb/site\\ %1*");
+    }
+
     // "resize-on-backup" turns the plain Backup row into a clone.
     void resizeOnBackupClones()
     {

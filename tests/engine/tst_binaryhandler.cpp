@@ -180,8 +180,10 @@ private slots:
         QCOMPARE(pieces.size(), 4);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(QFileInfo("/tmp/fat/" + pieces.at(i)).size(), qint64(4 * 1048576));
-        QVERIFY(QFile::exists(base + ".p1"));
-        QVERIFY(QDir("/tmp/fat").entryList({"x.bim.p1.*"}, QDir::Files).isEmpty());
+        // Partition 1 is exactly the split size: its stream could come out a little larger, so
+        // it is cut too (into one piece here, its zeros compress).
+        QVERIFY(!QFile::exists(base + ".p1"));
+        QCOMPARE(QDir("/tmp/fat").entryList({"x.bim.p1.*"}, QDir::Files), QStringList({"x.bim.p1.000"}));
 
         captureFd(1, [&] {
             QCOMPARE(handler->RestoreCompressedBinaryImage(base, target->device(), sectors(target->partition(3)), true, 3, 0), 0);

@@ -310,6 +310,23 @@ private slots:
         QCOMPARE(hashesOf(*source, 2), sourceHashes);
     }
 
+    // The test runs pass, the real shrink fails: 1010, the tool's error shown, nothing adjusted.
+    void failingRealShrink()
+    {
+        Sandbox::writeDouble("ntfsresize", "#!/bin/sh\ncase \" $* \" in\n"
+                                           "*' -n '*) echo 'The read-only test run ended successfully.'; exit 0;;\n"
+                                           "*' -s '*) echo 'ERROR: simulated shrink failure'; exit 1;;\nesac\n"
+                                           "exec /usr/sbin/ntfsresize \"$@\"\n");
+        const QString table = Sandbox::sh("sfdisk -d " + source->device()).out;
+        QByteArray out = captureFd(1, [&] { QCOMPARE(ntfs->ShrinkNtfsImage(source->device(), 2, true, 100000), 1010); });
+        QFile::remove(Sandbox::doublesDir() + "/ntfsresize");
+        QVERIFY(out.contains("ntfsresize of " + source->partition(2).toUtf8() + " Failed"));
+        QVERIFY(out.contains(" ERROR: simulated shrink failure"));
+        QVERIFY(!ntfs->volumeShrunk);
+        QCOMPARE(Sandbox::sh("sfdisk -d " + source->device()).out, table);
+        QCOMPARE(hashesOf(*source, 2), sourceHashes);
+    }
+
     void refusedShrinks()
     {
         // Not NTFS at all: 1017 with the tool's error shown.

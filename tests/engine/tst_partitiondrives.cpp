@@ -254,7 +254,7 @@ private slots:
         QVERIFY(drive.setAsSystemDrive());
         partitionTable table(QString(), drive.device(), false);
         QVERIFY(!table.BackupParitionTable(drive.device(), "/tmp/t.bim").isEmpty());
-        Sandbox::writeDouble("sgdisk", "#!/bin/sh\n[ \"$1\" = -l ] && { echo 'Error loading backup file!'; exit 4; }\n"
+        Sandbox::writeDouble("sgdisk", "#!/bin/sh\ncase \" $* \" in *' -l '*) echo 'Error loading backup file!'; exit 4;; esac\n"
                                        "exec /usr/sbin/sgdisk \"$@\"\n");
         QVERIFY(!table.RestoreParitionTable(drive.device(), "/tmp/t.bim"));
         QVERIFY(Sandbox::readFile("/var/log/recovery.log").contains("sgdisk could not load the table /tmp/t.bim.gptb onto "
@@ -591,6 +591,20 @@ private slots:
         const QString before = sh("sfdisk -d " + drive.device());
         partitionTable node(drive.device(), drive.device(), true);
         QCOMPARE(node.handler, nullptr);
+        QCOMPARE(sh("sfdisk -d " + drive.device()), before);
+    }
+
+    // A data volume over 10 GB that already fills the drive to its end is left as it is.
+    void ntfsResizeNotRequired()
+    {
+        VirtualDrive drive("fill", "11G");
+        QVERIFY(drive.makeDos("start=2048,size=204800,type=7\nstart=206848,type=7\n"));
+        QVERIFY(drive.makeFileSystem(2, "ntfs"));
+        QVERIFY(drive.setAsSystemDrive());
+        const QString before = sh("sfdisk -d " + drive.device());
+        partitionTable table(QString(), drive.device(), false);
+        QCOMPARE(table.ResizeNtfsVolume(false), 0);
+        QVERIFY(Sandbox::readFile("/var/log/recovery.log").contains("Ntfs Resize not required\n"));
         QCOMPARE(sh("sfdisk -d " + drive.device()), before);
     }
 

@@ -487,6 +487,21 @@ private slots:
         QVERIFY(!QFile::exists("/var/lock/BiosHandler.lck"));
     }
 
+    // A tool that waits on its standard input before it writes gets none (it is not a terminal):
+    // it goes on at once, instead of holding the firmware lock until the unit reboots.
+    void amiImportThatReadsInputGoesOn()
+    {
+        Firmware::setUnit("4830kVRR");
+        Firmware::setAmi(fixtures::amiExport(false));
+        Firmware::setAmiFlag("import_asks");
+        const Sandbox::Result r = Firmware::pxeswitch({"-e"}, 20000);
+        QVERIFY(!r.timedOut);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(Firmware::calls().contains("import asked"), qPrintable(Firmware::calls().join('\n')));
+        QCOMPARE(Firmware::amiNvram(), fixtures::amiExport(true));
+        QVERIFY(!QFile::exists("/var/lock/BiosHandler.lck"));
+    }
+
     // A lock file that cannot be made at all (a read-only /var/lock) is no lock to wait for.
     void lockFileCannotBeCreated()
     {

@@ -28,7 +28,9 @@ mount "$(sbx_part "$dev" 2)" /mnt/linux || sbx_fail "mount ext4"
 echo windows > "/mnt/data disk/w.txt"; echo linux > /mnt/linux/l.txt
 other=$(sbx_drive other 32M); mkfs.ext4 -q -F "$other"; mkdir -p /mnt/other; mount "$other" /mnt/other
 umountdrives.sh >/dev/null || sbx_fail "umountdrives.sh failed"
-grep -q "^$dev" /proc/self/mounts && sbx_fail "a file system of the system drive is still mounted"
+# The drive and its partitions by their whole names: /dev/loop1 must not match another test's
+# /dev/loop12 or /dev/loop1p10.
+grep -Eq "^$dev(p[0-9]+)? " /proc/self/mounts && sbx_fail "a file system of the system drive is still mounted"
 grep -q " /mnt/other " /proc/self/mounts || sbx_fail "umountdrives.sh unmounted another drive"
 mountdrives.sh >/dev/null || sbx_fail "mountdrives.sh failed"
 sbx_expect_eq "NTFS file after remount" windows "$(cat "/mnt/data disk/w.txt" 2>/dev/null)"
@@ -45,7 +47,7 @@ files=$(MTOOLS_SKIP_CHECK=1 mdir -a -b -i "$p1" :: 2>/dev/null | tr 'A-Z' 'a-z')
 echo "$files" | grep -q 'syslinux.cfg' || sbx_fail "no syslinux.cfg on partition 1: $files"
 echo "$files" | grep -q 'ldlinux.sys' || sbx_fail "no loader on partition 1: $files"
 cmp -n 440 "$dev" /usr/lib/syslinux/mbr/gptmbr.bin || sbx_fail "boot code of a GPT drive not written"
-grep -q "$p1" /proc/self/mounts && sbx_fail "install_linux.sh left partition 1 mounted"
+grep -q "^$p1 " /proc/self/mounts && sbx_fail "install_linux.sh left partition 1 mounted"
 install_linux.sh 2>/dev/null && sbx_fail "install_linux.sh without arguments succeeded"
 
 echo "service scripts: all checks passed"
