@@ -361,8 +361,8 @@ private slots:
         }}, 60000);
         QVERIFY(waitFor([&] { return window->ui->pbWipeDrive->isEnabled(); }, 5000));
         window->ui->pbWipeDrive->click();
-        QVERIFY(mainLog().contains("Refused Wipe Drive : the unit is under the control of a manager"));
         QVERIFY(Sandbox::sh(zeroed).exitCode != 0);
+        QVERIFY(mainLog().contains("Refused Wipe Drive : the unit is under the control of a manager"));
         QFile::remove("/tmp/mgr_ctl");
         Sandbox::writeDouble("ahd.sh", "#!/bin/sh\nexit 0\n");
     }
