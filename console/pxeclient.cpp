@@ -645,7 +645,7 @@ void PxeClient::RebootUnit()
         Logging(2) << "reboot failed with" << code << output.join(' ');
         QMessageBox::critical(nullptr, QStringLiteral("Reboot Failed"),
                               QStringLiteral("The unit could not be rebooted (reboot exit code %1).\n%2\n"
-                                             "The console ends now; restart the unit by hand.")
+                                             "The console ends now.")
                                   .arg(code).arg(output.join('\n')));
     }
     QApplication::setQuitOnLastWindowClosed(true);

@@ -238,7 +238,9 @@ void TestVtl::SpawnProcess(const QString &program, const QStringList &args)
 {
     LogDebug(program + ' ' + args.join(' '));
     if (!startRun(program, args)) {
-        releaseDrive();
+        // What the question took goes back, never what a run still going holds.
+        if (engineProcess->state() == QProcess::NotRunning)
+            releaseDrive();
         ui->buttonBox->setEnabled(true);
     }
 }
