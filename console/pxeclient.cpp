@@ -397,11 +397,8 @@ void PxeClient::request(Request what)
 
 void PxeClient::onTimerTimeout()
 {
-    // The tick only notices requests; the commands it runs itself (the address) keep the timer
-    // served, so never start a second tick inside the first.
-    if (inTimer)
-        return;
-    inTimer = true;
+    // The tick only notices requests and shows or closes the manager dialog; it runs no command
+    // and never waits, so it never runs inside itself.
     if (exitRequested) {
         exitRequested = false;
         request(Request::Exit);
@@ -432,12 +429,9 @@ void PxeClient::onTimerTimeout()
             terminalRequested = false;
             request(Request::Terminal);
         }
-        if (myIp.isEmpty() || ui->lblMyIP->text().isEmpty()) {
-            serverHandler->GetServerIp(false);
-            UpdateInfoLabels();
-        }
+        if (myIp.isEmpty() || ui->lblMyIP->text().isEmpty())
+            request(Request::Address);
     }
-    inTimer = false;
     // Served after the tick has returned: a timer's slot that is still running gets no further
     // ticks, and the ticks must go on noticing (a management server taking the unit) while a
     // request runs.
@@ -500,6 +494,10 @@ void PxeClient::serve(Request what)
     case Request::FontDown:
         if (fontSize > 8)
             UpdateFontSize(fontSize - 2);
+        break;
+    case Request::Address:
+        serverHandler->GetServerIp(false);
+        UpdateInfoLabels();
         break;
     }
 }

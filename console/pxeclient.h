@@ -171,7 +171,8 @@ private:
         bool technician;
     };
 
-    enum class Request { AutoInstall, AutoRestore, ManagementInstall, Exit, Terminal, FontUp, FontDown };
+    // Address: the unit's address is not known yet; the information strip asks again.
+    enum class Request { AutoInstall, AutoRestore, ManagementInstall, Exit, Terminal, FontUp, FontDown, Address };
     void request(Request what);
     void serve(Request what);
     bool managerHoldsUnit() const;
@@ -201,7 +202,6 @@ private:
     Logging *logger = nullptr;
     DiskHandler *diskHandler = nullptr;
     ServerHandler *serverHandler = nullptr;
-    bool inTimer = false;
     int runningActions = 0;
     QList<Request> requests;
     bool serving = false;
