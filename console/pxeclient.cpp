@@ -339,10 +339,14 @@ bool PxeClient::managerHoldsUnit() const
 PxeClient::DriveAction::DriveAction(PxeClient *window, const QString &name, bool technician)
     : menu(window), job(name), window(window), name(name), technician(technician)
 {
-    if (job.Taken())
+    if (job.Taken() || !technician)
         return;
-    if (technician)
-        QMessageBox::warning(window, QStringLiteral("Drive Busy"), DriveJob::BusyText());
+    // Told without waiting for the answer: a row pressed while the test bench waits for its
+    // engine must not hold the bench's run up until the box is closed.
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Drive Busy"), DriveJob::BusyText(),
+                                QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 bool PxeClient::DriveAction::MayGoOn() const

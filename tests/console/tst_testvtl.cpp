@@ -6,6 +6,7 @@
 // bench there; otherwise it writes nothing outside the sandbox.
 
 #include "consolefixture.h"
+#include "dialogdriver.h"
 #include "privatexserver.h"
 #include "sandbox.h"
 #include "virtualdrive.h"
@@ -441,7 +442,7 @@ private slots:
         // by code.
         Answer *refusal = answerNextDialog(true);
         window->ui->pbWipeDrive->click();
-        QVERIFY(refusal->seen);
+        QVERIFY(waitFor([&] { return refusal->seen && !QApplication::activeModalWidget(); }, 5000));
         QCOMPARE(refusal->title, QString("Drive Busy"));
         QCOMPARE(refusal->text, QString("The engine test bench is still running.\n"
                                         "Wait until it has finished before you start another job on the drive."));
@@ -474,6 +475,29 @@ private slots:
         QVERIFY(QFile::exists("/mnt/smb/kept.bim.sums"));
         QCOMPARE(DriveJob::Running(), QString());
         QCOMPARE(fileText("/tmp/vaultine-calls"), QString("-b|bim|/mnt/smb/kept.bim|\n"));
+
+        // A row pressed while a list of the bench waits for its engine is refused without holding
+        // the list up: the list ends with the refusal still on the screen.
+        slowCompression(1);
+        QVERIFY(Sandbox::writeFile(LIST_FILE, "-b, bim, /mnt/smb/listed.bim\n"));
+        bench->ui->leTestFile->setText(LIST_FILE);
+        bool listReturned = false;
+        DialogDriver busy({[&](QWidget *box) {
+            auto *poll = new QTimer(box);
+            connect(poll, &QTimer::timeout, box, [&listReturned, box] {
+                if (listReturned)
+                    static_cast<QDialog *>(box)->accept();
+            });
+            poll->start(100);
+        }}, 30000);
+        QTimer::singleShot(1000, window.data(), [&] { window->ui->pbWipeDrive->click(); });
+        bench->ui->pbRunList->click();
+        listReturned = true;
+        const bool openAtReturn = QApplication::activeModalWidget() != nullptr;
+        QVERIFY(waitFor([&] { return busy.taken() == 1 && !QApplication::activeModalWidget(); }, 10000));
+        normalCompression();
+        QVERIFY(openAtReturn);
+        QVERIFY(bench->ui->teListStatus->toPlainText().endsWith("Backup: completed Success\n"));
         window->Cleanup();
         delete bench.data();
     }
