@@ -362,6 +362,13 @@ QString DiskHandler::CheckAndExtract(const QString &archive)
         dialog.close();
         Logging(2) << "tar returned" << result;
         marker = markerOf();
+        if (result != 0) {
+            // A truncated archive or a full stick: what came out is incomplete, even when the
+            // list came out whole. Without its list the next install unpacks it again.
+            Logging(2) << "CheckAndExtract: unpacking" << archive << "failed";
+            QFile::remove(marker);
+            return QString();
+        }
     }
     const bool found = QFile::exists(marker);
     Logging(2) << "CheckFile" << marker << int(found);

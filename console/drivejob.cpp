@@ -1,16 +1,30 @@
 #include "drivejob.h"
 
 #include "logging.h"
+#include "waitloop.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 QString DriveJob::running;
+int DriveJob::stepsDepth = -1;
 
-DriveJob::DriveJob(const QString &name) : name(name), taken(Take(name)) {}
+DriveJob::DriveJob(const QString &name) : name(name)
+{
+    if (running.isEmpty()) {
+        running = name;
+        stepsDepth = WaitLoop::Depth();
+        owner = taken = true;
+    } else if (stepsDepth == WaitLoop::Depth() && !QApplication::activeModalWidget()) {
+        taken = true;
+    } else {
+        Logging(2) << "Refused" << name << "while" << running << "runs";
+    }
+}
 
 DriveJob::~DriveJob()
 {
-    if (taken)
+    if (owner)
         Release(name);
 }
 
@@ -21,13 +35,16 @@ bool DriveJob::Take(const QString &name)
         return false;
     }
     running = name;
+    stepsDepth = -1;
     return true;
 }
 
 void DriveJob::Release(const QString &name)
 {
-    if (running == name)
-        running.clear();
+    if (running != name)
+        return;
+    running.clear();
+    stepsDepth = -1;
 }
 
 QString DriveJob::Running()

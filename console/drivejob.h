@@ -1,9 +1,13 @@
 #pragma once
-// One drive job at a time. The engine (a backup, restore, clone or deploy, from the main window
-// or the test bench), a wipe, a firmware install and a LAN boot switch each write the drive or the
-// firmware's settings; two at once would leave either half done. Whoever starts such a job takes
-// the drive first and gives it back when the job has ended; while it is taken every other job is
-// refused, whether a technician, the one-second timer or a management request asked for it.
+// One drive job at a time. A drive-changing action (a wipe, a backup, restore, clone or deploy, a
+// firmware install, the test bench's engine runs, a LAN boot switch) is one job from its first
+// question to its result box: it holds the drive for all of that, and every other job is refused
+// meanwhile, whether a technician, the one-second timer or a management request asked for it.
+//
+// A job held by an object on the stack (a row's flow) takes its own steps along: a DriveJob made
+// further down the same flow (DiskHandler's install, the engine's run) is a part of it. A flow's
+// own steps run at the wait depth the job was taken at with no modal dialog open; anything that
+// reaches here from inside one of the job's waits or questions is someone else, and is refused.
 
 #include <QString>
 
@@ -12,14 +16,16 @@ class QWidget;
 class DriveJob
 {
 public:
-    // Takes the drive for the lifetime of the object, when it is free (see Taken()).
+    // Takes the drive for the lifetime of the object when it is free, or joins the running job
+    // as one of its steps (see above); Taken() says whether either happened.
     explicit DriveJob(const QString &name);
     ~DriveJob();
     DriveJob(const DriveJob &) = delete;
     DriveJob &operator=(const DriveJob &) = delete;
     bool Taken() const { return taken; }
 
-    // For jobs that end in a later notification (a process started in the background).
+    // For jobs that end in a later notification (a process started in the background); such a
+    // job has no steps to take along.
     static bool Take(const QString &name);
     static void Release(const QString &name);
 
@@ -33,5 +39,8 @@ public:
 private:
     QString name;
     bool taken = false;
+    bool owner = false;
     static QString running;
+    // The wait depth the running job's flow runs at; -1 when it takes no steps along.
+    static int stepsDepth;
 };

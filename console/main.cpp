@@ -24,6 +24,8 @@ int main(int argc, char *argv[])
     int result;
     {
         PxeClient window;
+        // Exit ends the program by closing the last window; a reboot ends it explicitly.
+        QObject::connect(&window, &PxeClient::ended, &app, [](int code) { QCoreApplication::exit(code); });
         window.show();
         result = app.exec();
     }

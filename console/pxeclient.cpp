@@ -91,6 +91,8 @@ PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClien
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &PxeClient::onTimerTimeout);
     installEventFilter(this);
+    // The management install is a request like the others: queued, served from the top.
+    connect(this, &PxeClient::webInstallRequested, this, [this]() { request(Request::ManagementInstall); });
 
     readVersionFile();
     Utils::dontRelease = dontRelease;
@@ -112,8 +114,6 @@ PxeClient::PxeClient(QWidget *parent) : QMainWindow(parent), ui(new Ui::PxeClien
     timer->start(1000);
 
     startAutomaticWork();
-    // Queued: the install runs after the tick that asked for it has returned.
-    connect(this, &PxeClient::webInstallRequested, this, &PxeClient::installImage_webrequest, Qt::QueuedConnection);
 }
 
 PxeClient::~PxeClient()
@@ -295,14 +295,17 @@ void PxeClient::chooseExitButton()
 
 void PxeClient::startAutomaticWork()
 {
+    // Requests like any other: they run once the program's event loop runs, with the window up
+    // behind them, and every request noticed meanwhile is served after them.
     if (options.contains(QStringLiteral("auto-install")) || options.contains(QStringLiteral("auto-install-reboot"))) {
         Logging(2) << "Start Auto Firmware Install";
-        AutoInstallFirmware();
+        request(Request::AutoInstall);
     } else if (options.contains(QStringLiteral("auto-restore")) || options.contains(QStringLiteral("auto-restore-reboot"))) {
         Logging(2) << "Start Auto Image Restore";
-        // Once the window is up, so that the technician sees the console behind the restore.
-        QTimer::singleShot(0, this, &PxeClient::AutoRestore);
+        request(Request::AutoRestore);
     }
+    if (!requests.isEmpty())
+        QTimer::singleShot(0, this, &PxeClient::serveRequests);
 }
 
 // ---- menu ------------------------------------------------------------------------------------
@@ -326,6 +329,35 @@ void PxeClient::SetEnableButtons(bool enable)
 {
     runningActions = enable ? qMax(0, runningActions - 1) : runningActions + 1;
     applyMenuState();
+}
+
+bool PxeClient::managerHoldsUnit() const
+{
+    return managerDialog || QFile::exists(MGR_CTL_FILE);
+}
+
+PxeClient::DriveAction::DriveAction(PxeClient *window, const QString &name, bool technician)
+    : menu(window), job(name), window(window), name(name), technician(technician)
+{
+    if (job.Taken() || !technician)
+        return;
+    // Told without waiting for the answer: a row pressed while the test bench waits for its
+    // engine must not hold the bench's run up until the box is closed.
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Drive Busy"), DriveJob::BusyText(),
+                                QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+bool PxeClient::DriveAction::MayGoOn() const
+{
+    if (!job.Taken())
+        return false;
+    if (technician && window->managerHoldsUnit()) {
+        Logging(2) << "Refused" << name << ": the unit is under the control of a manager";
+        return false;
+    }
+    return true;
 }
 
 void PxeClient::applyMenuState()
@@ -360,90 +392,141 @@ void PxeClient::UpdateInfoLabels()
 
 // ---- timer -----------------------------------------------------------------------------------
 
-void PxeClient::runSoon(const std::function<void()> &work)
+void PxeClient::request(Request what)
 {
-    QTimer::singleShot(WaitLoop::UserInputHeld() ? 100 : 0, this, [this, work]() {
-        if (WaitLoop::UserInputHeld())
-            runSoon(work);
-        else
-            work();
-    });
+    // Each font press counts; any other request is asked for once until it is served.
+    if (what == Request::FontUp || what == Request::FontDown || !requests.contains(what))
+        requests << what;
 }
 
 void PxeClient::onTimerTimeout()
 {
-    // Commands run from here keep the timer served: never start a second tick inside the first.
-    if (inTimer)
-        return;
-    inTimer = true;
+    // The tick only notices requests and shows or closes the manager dialog; it runs no command
+    // and never waits, so it never runs inside itself.
     if (exitRequested) {
         exitRequested = false;
-        if (!exitPending) {
-            exitPending = true;
-            runSoon([this]() {
-                exitPending = false;
-                on_pbExit_clicked();
-            });
-        }
-        inTimer = false;
-        return;
-    }
-    if (QFile::exists(MGR_CTL_FILE)) {
-        if (!managerDialog) {
-            managerDialog = new ManagerControlDialog(this);
-            managerDialog->setAttribute(Qt::WA_DeleteOnClose);
-            managerDialog->show();
-            applyMenuState();
-        }
+        request(Request::Exit);
     } else {
-        // The server may hand over its install request in the same tick that ends its control.
-        if (managerDialog) {
-            managerDialog->close();
-            managerDialog = nullptr;
-            applyMenuState();
+        if (QFile::exists(MGR_CTL_FILE)) {
+            if (!managerDialog) {
+                managerDialog = new ManagerControlDialog(this);
+                managerDialog->setAttribute(Qt::WA_DeleteOnClose);
+                managerDialog->show();
+                applyMenuState();
+            }
+        } else {
+            // The server may hand over its install request in the same tick that ends its control.
+            if (managerDialog) {
+                managerDialog->close();
+                managerDialog = nullptr;
+                applyMenuState();
+            }
+            if (QFile::exists(MGR_INSTALL_FILE))
+                emit webInstallRequested();
         }
-        if (QFile::exists(MGR_INSTALL_FILE) && !webInstallRunning && !webInstallPending) {
-            webInstallPending = true;
-            emit webInstallRequested();
+        if (fontUpRequested)
+            request(Request::FontUp);
+        if (fontDownRequested)
+            request(Request::FontDown);
+        fontUpRequested = fontDownRequested = false;
+        if (terminalRequested) {
+            terminalRequested = false;
+            request(Request::Terminal);
         }
+        if (myIp.isEmpty() || ui->lblMyIP->text().isEmpty())
+            request(Request::Address);
     }
-    if (fontUpRequested) {
-        fontUpRequested = false;
+    // Served after the tick has returned: a timer's slot that is still running gets no further
+    // ticks, and the ticks must go on noticing (a management server taking the unit) while a
+    // request runs.
+    if (!requests.isEmpty())
+        QTimer::singleShot(0, this, &PxeClient::serveRequests);
+}
+
+void PxeClient::serveRequests()
+{
+    // Only from the top: inside a wait or a question the requests stay queued, and the next tick
+    // that finds the console back at its top serves them.
+    if (serving || ending || !WaitLoop::AtTopLevel())
+        return;
+    serving = true;
+    while (!ending) {
+        // The first request that can run now; one that needs the drive waits while a job (the
+        // test bench's engine in the background) holds it.
+        int next = -1;
+        for (int i = 0; i < requests.size() && next < 0; ++i) {
+            const Request what = requests.at(i);
+            const bool needsDrive = what == Request::AutoInstall || what == Request::AutoRestore
+                                    || what == Request::ManagementInstall;
+            if (!needsDrive || DriveJob::Running().isEmpty())
+                next = i;
+            else if (what == Request::ManagementInstall && !webRequestWaitLogged) {
+                Logging(2) << "Web request to install image waits:" << DriveJob::Running() << "runs";
+                webRequestWaitLogged = true;
+            }
+        }
+        if (next < 0)
+            break;
+        serve(requests.takeAt(next));
+    }
+    serving = false;
+}
+
+void PxeClient::serve(Request what)
+{
+    switch (what) {
+    case Request::AutoInstall:
+        AutoInstallFirmware();
+        break;
+    case Request::AutoRestore:
+        AutoRestore();
+        break;
+    case Request::ManagementInstall:
+        webRequestWaitLogged = false;
+        installImage_webrequest();
+        break;
+    case Request::Exit:
+        on_pbExit_clicked();
+        break;
+    case Request::Terminal:
+        openTerminal();
+        break;
+    case Request::FontUp:
         if (fontSize < 24)
             UpdateFontSize(fontSize + 2);
-    }
-    if (fontDownRequested) {
-        fontDownRequested = false;
+        break;
+    case Request::FontDown:
         if (fontSize > 8)
             UpdateFontSize(fontSize - 2);
-    }
-    if (terminalRequested) {
-        terminalRequested = false;
-        if (!terminalPending) {
-            terminalPending = true;
-            runSoon([this]() {
-                terminalPending = false;
-                openTerminal();
-            });
-        }
-    }
-    if (myIp.isEmpty() || ui->lblMyIP->text().isEmpty()) {
+        break;
+    case Request::Address:
         serverHandler->GetServerIp(false);
         UpdateInfoLabels();
+        break;
     }
-    inTimer = false;
 }
 
 // ---- keys ------------------------------------------------------------------------------------
 
+// X11's modifier bits in a key's native mask: the lock keys' bits say only how the locks stand.
+static const quint32 X11_SHIFT_CTRL_ALT = 1 | 4 | 8;
+static const quint32 X11_LOCKS = 2 | 16;   // CapsLock (Lock), NumLock (Mod2)
+
+// The native mask without the lock bits: Shift+Ctrl+Alt is the same keys with NumLock or
+// CapsLock on or off (X starts with NumLock off).
+static bool x11ShiftCtrlAlt(quint32 native)
+{
+    return (native & ~X11_LOCKS) == X11_SHIFT_CTRL_ALT;
+}
+
 bool PxeClient::serviceModifiers(const QKeyEvent *key) const
 {
-    // All three forms are read from the native modifier mask: 29 is X11's Shift, Control, Mod1
-    // (Alt) and Mod2 (NumLock) bits; a remote viewer sends Qt's modifier flags there instead.
+    // All forms are read from the native modifier mask: X11's Shift, Control and Mod1 (Alt) bits
+    // (29 with NumLock's); a remote viewer sends Qt's modifier flags there instead.
     const quint32 native = key->nativeModifiers();
     const quint32 shiftCtrlMeta = Qt::ShiftModifier | Qt::ControlModifier | Qt::MetaModifier;
     const quint32 shiftCtrlAlt = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
-    return native == 29 || native == shiftCtrlMeta || (native & ~quint32(Qt::MetaModifier)) == shiftCtrlAlt;
+    return x11ShiftCtrlAlt(native) || native == shiftCtrlMeta || (native & ~quint32(Qt::MetaModifier)) == shiftCtrlAlt;
 }
 
 bool PxeClient::eventFilter(QObject *watched, QEvent *event)
@@ -478,12 +561,13 @@ bool PxeClient::eventFilter(QObject *watched, QEvent *event)
     if (service && key->key() == Qt::Key_R) {
         ui->pbExit->setText(QStringLiteral("Exit"));
         exitClosesApp = true;
-        on_pbExit_clicked();
+        request(Request::Exit);
+        QTimer::singleShot(0, this, &PxeClient::serveRequests);
         return true;
     }
     if (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Minus) {
         const quint32 fontMask = Qt::ShiftModifier | Qt::ControlModifier | Qt::MetaModifier | Qt::KeypadModifier;
-        if (native == 29 || (native & fontMask) == fontMask) {
+        if (x11ShiftCtrlAlt(native) || (native & fontMask) == fontMask) {
             (key->key() == Qt::Key_Plus ? fontUpRequested : fontDownRequested) = true;
             return true;
         }
@@ -530,17 +614,15 @@ void PxeClient::debugKey(int key)
 
 void PxeClient::on_pbExit_clicked()
 {
-    // One question at a time; and never away from a drive job half done.
-    if (exitQuestionOpen || DriveJob::RefuseIfBusy(this))
+    // Never away from a drive job half done (the test bench's engine in the background).
+    if (DriveJob::RefuseIfBusy(this))
         return;
-    exitQuestionOpen = true;
     bool accepted;
     {
         MenuBusy menu(this);
         ConfirmationDialog question(QStringLiteral("Do you want to %1?").arg(ui->pbExit->text().toLower()), this);
         accepted = question.exec() == QDialog::Accepted;
     }
-    exitQuestionOpen = false;
     if (!accepted || DriveJob::RefuseIfBusy(this))
         return;
     if (QFile::exists(STOP_QT_FILE) || exitClosesApp) {
@@ -553,9 +635,23 @@ void PxeClient::on_pbExit_clicked()
 
 void PxeClient::RebootUnit()
 {
+    // The window goes first, as the unit's screen should show; but the program must not end
+    // with it, or "reboot" would be cut off half way. It ends once reboot has answered, also when
+    // reboot failed: the technician is told, and the unit's session gets the console's end.
     Cleanup();
+    QApplication::setQuitOnLastWindowClosed(false);
     close();
-    Utils::ExecuteShell(QStringLiteral("reboot"), 60000);
+    int code = 0;
+    const QStringList output = Utils::ExecuteShellDebug(QStringLiteral("reboot"), QStringList(), 60000, &code);
+    if (code != 0) {
+        Logging(2) << "reboot failed with" << code << output.join(' ');
+        QMessageBox::critical(nullptr, QStringLiteral("Reboot Failed"),
+                              QStringLiteral("The unit could not be rebooted (reboot exit code %1).\n%2\n"
+                                             "The console ends now.")
+                                  .arg(code).arg(output.join('\n')));
+    }
+    QApplication::setQuitOnLastWindowClosed(true);
+    emit ended(code == 0 ? 0 : 1);
 }
 
 void PxeClient::keepAuxiliary(QWidget *window)
@@ -567,6 +663,9 @@ void PxeClient::keepAuxiliary(QWidget *window)
 
 void PxeClient::Cleanup()
 {
+    // Nothing queued runs after the end.
+    ending = true;
+    requests.clear();
     timer->stop();
     if (managerDialog)
         managerDialog->close();

@@ -13,18 +13,21 @@
 //   pxeclient_service.cpp   System Information, Terminal, Advanced Tool, Restore Partition Table
 // This file: start-up, the menu's state, the one-second timer, the keys, exit.
 //
-// Actions nest (a management request served while a dialog of the technician is open): the menu
-// comes back when the last running action has ended, and never while a management server has
-// the unit (/tmp/mgr_ctl). The timer does only quick work itself; what waits (a question, the
-// terminal, an install) it starts after its tick has returned, so that it keeps watching the
-// marker files while that runs.
+// Requests and jobs. Everything that is asked of the console from outside a row's own flow (a
+// management install, the terminal, exit, the font size, the automatic jobs at start-up) is a
+// request: the one-second timer and the keys only put it into one queue, and the queue is served
+// only from the top-level event loop (no wait running, no modal dialog open), one request after
+// another, so no request ever runs nested inside another action. A drive-changing action holds
+// the drive (DriveJob) from its first question to its result box; a request that needs the
+// drive stays queued while another job holds it. While a management server has the unit
+// (/tmp/mgr_ctl) the menu stays hidden and a technician's job is refused.
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QRect>
 #include <QStringList>
 
-#include <functional>
+#include "drivejob.h"
 
 namespace Ui {
 class PxeClient;
@@ -89,6 +92,7 @@ public:
     QString myIp;
     QString myAdapter;
 
+    // Requests the keys and the timer notice; they are served through the queue.
     bool exitRequested = false;
     bool terminalRequested = false;
     bool fontUpRequested = false;
@@ -103,6 +107,9 @@ public:
 
 signals:
     void webInstallRequested();
+    // The console has ended (a reboot was run, or failed and was reported): the program's
+    // event loop ends with code.
+    void ended(int code);
 
 public slots:
     void onTimerTimeout();
@@ -124,6 +131,8 @@ public slots:
     void on_pbVaultine_clicked();
     void on_pbQterm_clicked();
     void installImage_webrequest();
+    // Serves the queued requests, when the console is at its top-level event loop.
+    void serveRequests();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -143,9 +152,32 @@ private:
         PxeClient *window;
     };
 
+    // One drive-changing action: the menu hidden and the drive held for the object's lifetime.
+    // A technician's action is refused while another job holds the drive ("Drive Busy" box) or a
+    // management server has the unit; automatic and management jobs are refused in the log only.
+    class DriveAction
+    {
+    public:
+        DriveAction(PxeClient *window, const QString &name, bool technician = true);
+        // Whether the action may go on (asked at its start and again before the drive is
+        // written: a management server may have taken the unit while a question was open).
+        bool MayGoOn() const;
+
+    private:
+        MenuBusy menu;
+        DriveJob job;
+        PxeClient *window;
+        QString name;
+        bool technician;
+    };
+
+    // Address: the unit's address is not known yet; the information strip asks again.
+    enum class Request { AutoInstall, AutoRestore, ManagementInstall, Exit, Terminal, FontUp, FontDown, Address };
+    void request(Request what);
+    void serve(Request what);
+    bool managerHoldsUnit() const;
+
     void applyMenuState();
-    // Starts work once no blocking command's wait is on the way (see WaitLoop::UserInputHeld).
-    void runSoon(const std::function<void()> &work);
     void readStartOptions();
     void chooseScreenArea();
     void logScreenInformation();
@@ -160,8 +192,8 @@ private:
     void debugKey(int key);
     // Backup and restore rows, and the automatic restore at start-up (pxeclient_images.cpp).
     void HandleBackupRestore(bool restore, bool compressed, bool windows);
-    void BackupImageTo(const QString &mountPath, bool compressed, bool windows);
-    void RestoreImageFrom(const QString &mountPath, bool windows);
+    void BackupImageTo(const QString &mountPath, bool compressed, bool windows, const DriveAction &action);
+    void RestoreImageFrom(const QString &mountPath, bool windows, const DriveAction &action);
     QString GetNetworkMountInformation();
     void ShowBackupRestorePrompt(const QString &word, int code);
     void AutoRestore();
@@ -170,14 +202,10 @@ private:
     Logging *logger = nullptr;
     DiskHandler *diskHandler = nullptr;
     ServerHandler *serverHandler = nullptr;
-    bool inTimer = false;
     int runningActions = 0;
-    bool exitQuestionOpen = false;
-    bool exitPending = false;
-    bool terminalPending = false;
-    bool terminalOpen = false;
-    bool webInstallRunning = false;
-    bool webInstallPending = false;
+    QList<Request> requests;
+    bool serving = false;
+    bool ending = false;
     bool webRequestWaitLogged = false;
     bool uiBuilt = false;
     bool extraInfoShown = false;

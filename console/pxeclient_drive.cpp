@@ -3,6 +3,7 @@
 // stick or the CD, asking the technician when one is missing.
 
 #include "pxeclient.h"
+#include "ui_pxeclient.h"
 
 #include "confirmationdialog.h"
 #include "diskhandler.h"
@@ -56,13 +57,20 @@ QString PxeClient::GetCdMountPath()
 
 void PxeClient::on_pbWipeDrive_clicked()
 {
-    MenuBusy menu(this);
-    if (DriveJob::RefuseIfBusy(this) || GetActiveHardDrive().isEmpty())
+    DriveAction action(this, ui->pbWipeDrive->text());
+    if (!action.MayGoOn())
         return;
+    // Only a drive that is there is offered for wiping: no question without one.
+    activeDrive = diskHandler->GetActiveHardDrive();
+    if (activeDrive.isEmpty()) {
+        Logging(2) << "Wipe Drive: no system drive";
+        QMessageBox::warning(this, QStringLiteral("Wipe Drive"), QStringLiteral("The drive was not wiped: Drive empty"));
+        return;
+    }
     ConfirmationDialog question(QStringLiteral("Are you certain you want wipe all data from %1?").arg(activeDrive), this);
     const int answer = question.exec();
     Logging(2) << "Dialog result" << answer;
-    if (answer != QDialog::Accepted)
+    if (answer != QDialog::Accepted || !action.MayGoOn())
         return;
     Utils::ExecuteShell(QStringLiteral("umountdrives.sh"), 60000);
     if (!diskHandler->WipeHardDrive(activeDrive))

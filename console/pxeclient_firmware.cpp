@@ -4,7 +4,6 @@
 
 #include "confirmationdialog.h"
 #include "diskhandler.h"
-#include "drivejob.h"
 #include "logging.h"
 
 #include <QDir>
@@ -18,7 +17,9 @@ void PxeClient::on_pbInstallFromUsb_clicked()
 
 void PxeClient::InstallFromUsb(bool automatic)
 {
-    if (!automatic && DriveJob::RefuseIfBusy(this))
+    // One job from the medium's question to the end of the install.
+    DriveAction action(this, automatic ? QStringLiteral("The automatic install") : QStringLiteral("Install From USB"), !automatic);
+    if (!action.MayGoOn())
         return;
     // 1. The medium: the USB stick, else the CD.
     QString mountPath = GetUsbMountPath(automatic);
@@ -47,7 +48,7 @@ void PxeClient::InstallFromUsb(bool automatic)
             return;
         ConfirmationDialog question(QStringLiteral("Are you sure you want to install %1 to /dev/%2")
                                         .arg(archive, DiskHandler::GetInstance()->activeDrive), this);
-        if (question.exec() != QDialog::Accepted)
+        if (question.exec() != QDialog::Accepted || !action.MayGoOn())
             return;
     } else {
         const QStringList archives = QDir(folder).entryList({QStringLiteral("*.tar")}, QDir::Files, QDir::Name);
@@ -58,12 +59,8 @@ void PxeClient::InstallFromUsb(bool automatic)
         archive = QStringLiteral("%1/%2").arg(folder, archives.first());
         Logging(2) << "installing" << archive;
     }
-    // 4. Install with the menu disabled; reboot afterwards when the boot asked for it.
-    int result;
-    {
-        MenuBusy menu(this);
-        result = DiskHandler::GetInstance()->InstallFromUsb(archive);
-    }
+    // 4. Install; reboot afterwards when the boot asked for it.
+    const int result = DiskHandler::GetInstance()->InstallFromUsb(archive);
     Logging(2) << "Install from USB" << archive << "returned" << result;
     if (result == 0 && autoInstallReboot)
         RebootUnit();

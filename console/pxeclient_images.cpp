@@ -8,7 +8,6 @@
 
 #include "confirmationdialog.h"
 #include "diskhandler.h"
-#include "drivejob.h"
 #include "filesourcedialog.h"
 #include "logging.h"
 #include "networksharedialog.h"
@@ -60,7 +59,10 @@ void PxeClient::on_pbCompressedBackup_clicked()
 
 void PxeClient::on_pbBinaryBackup_clicked()
 {
-    MenuBusy menu(this);
+    // The job starts with its first question; the flow below is a part of it.
+    DriveAction action(this, ui->pbBinaryBackup->text());
+    if (!action.MayGoOn())
+        return;
     const QMessageBox::StandardButton answer = QMessageBox::warning(
         this, ui->pbBinaryBackup->text(),
         QStringLiteral("Binary Backup has been deprecated and should NOT be used.\nPress YES to continue to create a binary backup"),
@@ -84,10 +86,21 @@ void PxeClient::on_pbDeployImage_clicked()
     HandleBackupRestore(true, false, true);
 }
 
+// The row's button text: the job's name in the log and in a "Drive Busy" box.
+static QString rowName(bool restore, bool compressed, bool windows)
+{
+    if (restore)
+        return windows ? QStringLiteral("Deploy Windows") : QStringLiteral("Restore Image");
+    if (windows)
+        return QStringLiteral("Clone Windows");
+    return compressed ? QStringLiteral("Backup") : QStringLiteral("Binary Backup");
+}
+
 void PxeClient::HandleBackupRestore(bool restore, bool compressed, bool windows)
 {
-    MenuBusy menu(this);
-    if (DriveJob::RefuseIfBusy(this))
+    // One job from the source question to the result box.
+    DriveAction action(this, rowName(restore, compressed, windows));
+    if (!action.MayGoOn())
         return;
     FileSourceDialog source(restore, this);
     if (source.exec() != QDialog::Accepted)
@@ -109,12 +122,12 @@ void PxeClient::HandleBackupRestore(bool restore, bool compressed, bool windows)
     if (mountPath.isEmpty())
         return;
     if (restore)
-        RestoreImageFrom(mountPath, windows);
+        RestoreImageFrom(mountPath, windows, action);
     else
-        BackupImageTo(mountPath, compressed, windows);
+        BackupImageTo(mountPath, compressed, windows, action);
 }
 
-void PxeClient::RestoreImageFrom(const QString &mountPath, bool windows)
+void PxeClient::RestoreImageFrom(const QString &mountPath, bool windows, const DriveAction &action)
 {
     const QString chosen = QFileDialog::getOpenFileName(this, IMAGE_FILE_DIALOG_TITLE, mountPath, RESTORE_FILTERS,
                                                         nullptr, FILE_DIALOG_OPTIONS);
@@ -126,7 +139,7 @@ void PxeClient::RestoreImageFrom(const QString &mountPath, bool windows)
     Logging(2) << fileName;
     ConfirmationDialog question(QStringLiteral("Are you sure you want to %1 %2")
                                     .arg(windows ? QStringLiteral("deploy") : QStringLiteral("restore"), fileName), this);
-    if (question.exec() != QDialog::Accepted)
+    if (question.exec() != QDialog::Accepted || !action.MayGoOn())
         return;
     Logging(2) << "Start Restore" << fileName;
     const int code = diskHandler->Restore(DiskHandler::ImageType(fileName), folder, fileName, windows);
@@ -134,7 +147,7 @@ void PxeClient::RestoreImageFrom(const QString &mountPath, bool windows)
     ShowBackupRestorePrompt(QStringLiteral("Restore"), code);
 }
 
-void PxeClient::BackupImageTo(const QString &mountPath, bool compressed, bool windows)
+void PxeClient::BackupImageTo(const QString &mountPath, bool compressed, bool windows, const DriveAction &action)
 {
     const QString chosen = QFileDialog::getSaveFileName(this, IMAGE_FILE_DIALOG_TITLE, mountPath,
                                                         compressed ? COMPRESSED_FILTER : RAW_FILTER, nullptr,
@@ -150,7 +163,7 @@ void PxeClient::BackupImageTo(const QString &mountPath, bool compressed, bool wi
     if (backupExists(folder, fileName))
         text = QStringLiteral("There is already a backup with the name ") + fileName + QStringLiteral("\n") + text;
     ConfirmationDialog question(text, this);
-    if (question.exec() != QDialog::Accepted)
+    if (question.exec() != QDialog::Accepted || !action.MayGoOn())
         return;
     Logging(2) << fileName;
     const int code = diskHandler->Backup(compressed ? QStringLiteral("bim") : QStringLiteral("bin"), folder, fileName, windows);
@@ -197,6 +210,9 @@ void PxeClient::ShowBackupRestorePrompt(const QString &word, int code)
 
 void PxeClient::AutoRestore()
 {
+    DriveAction action(this, QStringLiteral("The automatic restore"), false);
+    if (!action.MayGoOn())
+        return;
     const QString mountPath = GetUsbMountPath(false);
     const QString folder = mountPath + AUTO_RESTORE_FOLDER;
     Logging(2) << "mountPath = " << mountPath << "path = " << folder;
@@ -214,11 +230,7 @@ void PxeClient::AutoRestore()
         Logging(2) << "No backup files found on USB drive. Aborting USB restore";
         return;
     }
-    int code;
-    {
-        MenuBusy menu(this);
-        code = diskHandler->Restore(DiskHandler::ImageType(files.first()), folder, files.first(), true);
-    }
+    const int code = diskHandler->Restore(DiskHandler::ImageType(files.first()), folder, files.first(), true);
     Logging(2) << "Restore Done" << code;
     if (code != 0 || !autoRestoreReboot)
         ShowBackupRestorePrompt(QStringLiteral("Restore"), code);

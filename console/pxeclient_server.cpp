@@ -12,16 +12,15 @@
 #include "serverhandler.h"
 #include "serveripdialog.h"
 #include "versionsdialog.h"
-#include "waitloop.h"
 
 #include <QFile>
 #include <QMessageBox>
 
 void PxeClient::on_pbInstallImage_clicked()
 {
-    // 1. The drive must be free and the server must answer.
-    MenuBusy menu(this);
-    if (DriveJob::RefuseIfBusy(this))
+    // 1. The drive, held from the first dialog to the result box, and a server that answers.
+    DriveAction action(this, ui->pbInstallImage->text());
+    if (!action.MayGoOn())
         return;
     if (!serverHandler->VerifyServerIp(QString())) {
         QMessageBox::critical(this, QStringLiteral("Failure"), QStringLiteral("Could not contact the PXE server"));
@@ -51,6 +50,8 @@ void PxeClient::on_pbInstallImage_clicked()
             model.clear();
     }
     Logging(2) << "Version selected" << version;
+    if (!action.MayGoOn())
+        return;
     // 4. Install and tell the result.
     const int result = diskHandler->InstallImage(model, version);
     Logging(2) << "Install image " << model << " " << version << " Result " << result;
@@ -76,26 +77,12 @@ void PxeClient::on_pbProdServerIP_clicked()
 
 void PxeClient::installImage_webrequest()
 {
-    // The timer asks every second while the request file is there. One install at a time: while
-    // another drive job runs the request waits for it (said once in the log). It is not started
-    // inside a blocking command's wait, whose caller would be held up for the install, but as
-    // soon as that has returned.
-    if (webInstallRunning)
+    // Served from the request queue, never inside another action; while the test bench's engine
+    // runs in the background the queue keeps the request. The menu is hidden for the install:
+    // a row pressed meanwhile would open its question inside the install's progress runs.
+    DriveAction action(this, QStringLiteral("A management install"), false);
+    if (!action.MayGoOn())
         return;
-    if (WaitLoop::UserInputHeld()) {
-        runSoon([this]() { installImage_webrequest(); });
-        return;
-    }
-    webInstallPending = false;
-    if (!DriveJob::Running().isEmpty()) {
-        if (!webRequestWaitLogged)
-            Logging(2) << "Web request to install image waits:" << DriveJob::Running() << "runs";
-        webRequestWaitLogged = true;
-        return;
-    }
-    webRequestWaitLogged = false;
-    webInstallRunning = true;
-    MenuBusy menu(this);
     Logging(2) << "Web request to install image has been received";
     const QString server = serverHandler->GetServerIp(false);
     Logging(2) << "Server = " << server;
@@ -112,5 +99,4 @@ void PxeClient::installImage_webrequest()
             Logging(2) << "Install of " << words.at(0) << " " << words.at(1) << " returned" << result;
         }
     }
-    webInstallRunning = false;
 }

@@ -31,10 +31,7 @@ void PxeClient::on_pbQterm_clicked()
 
 void PxeClient::openTerminal()
 {
-    // One terminal at a time, however it was asked for.
-    if (terminalOpen)
-        return;
-    terminalOpen = true;
+    // The login and the terminal are modal: the queue serves no second request meanwhile.
     MenuBusy menu(this);
     Logging(2) << "runQterminal";
     LoginDialog login(nullptr);
@@ -50,7 +47,6 @@ void PxeClient::openTerminal()
         if (terminal)
             terminal->deleteLater();
     }
-    terminalOpen = false;
 }
 
 void PxeClient::on_pbVaultine_clicked()

@@ -62,8 +62,7 @@ TestVtl::~TestVtl()
 {
     if (runWait)
         runWait->Finish();
-    if (holdsDrive)
-        DriveJob::Release(BENCH_JOB);
+    releaseDrive();
     // The process object goes after the form: nothing it reports may reach the panes then.
     engineProcess->disconnect(this);
     delete ui;
@@ -175,21 +174,47 @@ bool TestVtl::HasRun() const
     return listRunning || busy || engineProcess->state() != QProcess::NotRunning;
 }
 
+bool TestVtl::takeDrive()
+{
+    // A run of this bench that holds the drive is still on its way: no second one beside it.
+    QString refusal;
+    if (holdsDrive)
+        refusal = QStringLiteral("An engine run is still in progress; request ignored");
+    else if (!DriveJob::Take(BENCH_JOB))
+        refusal = QStringLiteral("Refused: ") + DriveJob::BusyText();
+    if (!refusal.isEmpty()) {
+        LogDebug(refusal);
+        if (listRunning)
+            appendListStatus(QStringLiteral("List not started: ") + refusal + "\n");
+        return false;
+    }
+    holdsDrive = true;
+    return true;
+}
+
+void TestVtl::releaseDrive()
+{
+    if (!holdsDrive)
+        return;
+    holdsDrive = false;
+    DriveJob::Release(BENCH_JOB);
+}
+
 bool TestVtl::startRun(const QString &program, const QStringList &args)
 {
+    if (WaitLoop::Quitting()) {
+        LogDebug(QStringLiteral("The console is quitting; request ignored"));
+        return false;
+    }
     // One process object serves every run: a second request while one runs is not queued.
     if (engineProcess->state() != QProcess::NotRunning) {
         LogDebug(QStringLiteral("An engine run is still in progress; request ignored"));
         return false;
     }
-    // The engine writes the drive: not while the console runs another drive job.
-    if (program == ENGINE) {
-        if (!DriveJob::Take(BENCH_JOB)) {
-            LogDebug(QStringLiteral("Refused: ") + DriveJob::BusyText());
-            return false;
-        }
-        holdsDrive = true;
-    }
+    // The engine writes the drive: not while the console runs another drive job. A run whose
+    // question or list already holds the drive goes on with it.
+    if (program == ENGINE && !holdsDrive && !takeDrive())
+        return false;
     startFailed = false;
     errorPartial.clear();
     outputPartial.clear();
@@ -199,10 +224,9 @@ bool TestVtl::startRun(const QString &program, const QStringList &args)
 
 void TestVtl::runEnded()
 {
-    if (holdsDrive) {
-        holdsDrive = false;
-        DriveJob::Release(BENCH_JOB);
-    }
+    // A list holds the drive from its first line to its last.
+    if (!listRunning)
+        releaseDrive();
     ui->buttonBox->setEnabled(true);
     if (runWait)
         runWait->Finish();
@@ -213,8 +237,12 @@ void TestVtl::runEnded()
 void TestVtl::SpawnProcess(const QString &program, const QStringList &args)
 {
     LogDebug(program + ' ' + args.join(' '));
-    if (!startRun(program, args))
+    if (!startRun(program, args)) {
+        // What the question took goes back, never what a run still going holds.
+        if (engineProcess->state() == QProcess::NotRunning)
+            releaseDrive();
         ui->buttonBox->setEnabled(true);
+    }
 }
 
 bool TestVtl::ExecuteAndWait(const QString &program, const QStringList &args)
@@ -373,7 +401,12 @@ void TestVtl::on_buttonBox_accepted()
 
 void TestVtl::BackupImage(bool clone)
 {
+    // The run is one job from its question on.
     ui->buttonBox->setEnabled(false);
+    if (!takeDrive()) {
+        ui->buttonBox->setEnabled(true);
+        return;
+    }
     const QString image = ui->leFIleName->text();
     if (QFileInfo::exists(image)) {
         QMessageBox question(this);
@@ -383,6 +416,7 @@ void TestVtl::BackupImage(bool clone)
         question.setStandardButtons(QMessageBox::Ok | QMessageBox::No);
         question.setDefaultButton(QMessageBox::No);
         if (question.exec() == QMessageBox::No) {
+            releaseDrive();
             ui->buttonBox->setEnabled(true);
             return;
         }
@@ -395,7 +429,7 @@ void TestVtl::RestoreImage(bool deploy)
 {
     ui->buttonBox->setEnabled(false);
     const QString image = ui->leFIleName->text();
-    if (!QFileInfo::exists(image)) {
+    if (!QFileInfo::exists(image) || !takeDrive()) {
         ui->buttonBox->setEnabled(true);
         return;
     }
@@ -406,6 +440,7 @@ void TestVtl::RestoreImage(bool deploy)
     question.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     question.setDefaultButton(QMessageBox::Yes);
     if (question.exec() == QMessageBox::No) {
+        releaseDrive();
         ui->buttonBox->setEnabled(true);
         return;
     }
@@ -430,6 +465,12 @@ void TestVtl::ShowCurrentPartitionTable()
 
 void TestVtl::ProcessTestFile()
 {
+    // The whole list is one job on the drive.
+    listRunning = true;
+    if (!takeDrive()) {
+        listRunning = false;
+        return;
+    }
     unitMac = ExecuteCmd(QStringLiteral("getmac")).trimmed();
 
     QFile regressionLog(REGRESSION_LOG);
@@ -441,7 +482,6 @@ void TestVtl::ProcessTestFile()
     QStringList failedLines;
 
     QFile listFile(ui->leTestFile->text());
-    listRunning = true;
     if (listFile.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(listFile.readAll());
         listFile.close();
@@ -449,8 +489,14 @@ void TestVtl::ProcessTestFile()
         appendListStatus(QStringLiteral("Starting to process specified images\n"));
         ui->tabWidget->setCurrentIndex(TAB_LOGS);
 
-        for (const QString &line : text.split('\n'))
+        for (const QString &line : text.split('\n')) {
+            // The program is quitting: no further line starts.
+            if (WaitLoop::Quitting()) {
+                appendListStatus(QStringLiteral("List stopped: the console is quitting\n"));
+                break;
+            }
             runListLine(line, regressionLog, soundSupport, failedLines);
+        }
 
         const QString summary = QStringLiteral("Process complete of specified images\n") +
                                 QStringLiteral("Command lines with issues") + failedLines.join('\n') + "\n";
@@ -462,6 +508,7 @@ void TestVtl::ProcessTestFile()
         regressionLog.close();
     }
     listRunning = false;
+    releaseDrive();
 }
 
 void TestVtl::runListLine(const QString &line, QFile &regressionLog, bool soundSupport, QStringList &failedLines)

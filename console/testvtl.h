@@ -115,6 +115,10 @@ private:
     // Starts program on engineProcess when the engine is free (an engine run takes the drive);
     // false, with the reason in the output pane, when it is not.
     bool startRun(const QString &program, const QStringList &args);
+    // The drive for a run or a whole list, from its question on; false (the reason in the output
+    // pane) while another job, or a run of this bench, holds it.
+    bool takeDrive();
+    void releaseDrive();
     void runEnded();
     void runListLine(const QString &line, class QFile &regressionLog, bool soundSupport, QStringList &failedLines);
 

@@ -1,11 +1,11 @@
 #include "waitloop.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QProcess>
 #include <QTimer>
 
 int WaitLoop::depth = 0;
-int WaitLoop::holdingDepth = 0;
+bool WaitLoop::quitting = false;
 
 WaitLoop::WaitLoop(QEventLoop::ProcessEventsFlags flags) : flags(flags) {}
 
@@ -30,12 +30,10 @@ WaitLoop::Outcome WaitLoop::Wait(int timeoutMs)
     }
     // QEventLoop::exec returns at once, and every running loop is left, once the application
     // has been asked to quit: that is the Interrupted outcome.
-    const int holds = flags.testFlag(QEventLoop::ExcludeUserInputEvents) ? 1 : 0;
     ++depth;
-    holdingDepth += holds;
     loop.exec(flags);
-    holdingDepth -= holds;
     --depth;
+    quitting = !finished && !timedOut;
     if (finished)
         return Done;
     return timedOut ? TimedOut : Interrupted;
@@ -56,7 +54,9 @@ WaitLoop::Outcome WaitLoop::ForProcess(QProcess &process, int timeoutMs, QEventL
 
 void WaitLoop::ServePending()
 {
+    ++depth;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    --depth;
 }
 
 int WaitLoop::Depth()
@@ -64,7 +64,12 @@ int WaitLoop::Depth()
     return depth;
 }
 
-bool WaitLoop::UserInputHeld()
+bool WaitLoop::Quitting()
 {
-    return holdingDepth > 0;
+    return quitting;
+}
+
+bool WaitLoop::AtTopLevel()
+{
+    return depth == 0 && !QApplication::activeModalWidget();
 }

@@ -5,9 +5,11 @@
 // limit has passed, or the application quits, and says which of the three ended it, so that no
 // wait can hang and no caller can take an interrupted wait for a finished one.
 //
-// Waits nest (a wait started from a timer while another wait runs); an outer wait only returns
-// once the inner ones have. Whatever a caller must not start twice, it refuses itself (see
-// DriveJob); the loop only promises that every wait ends.
+// Waits nest only as far as one action's own steps go (a progress run inside a question's flow);
+// requests from the timer, the keys and a management server are never served inside a wait but
+// queued until the console is back at its top (AtTopLevel, see PxeClient). A modal dialog's own
+// loop counts as a wait. Whatever must not run twice at once holds the drive (DriveJob); the loop
+// only promises that every wait ends.
 
 #include <QEventLoop>
 #include <QObject>
@@ -35,11 +37,13 @@ public:
     // (copying, hashing) calls it between pieces.
     static void ServePending();
 
-    // How many waits are running, innermost included.
+    // How many waits are running, innermost included (ServePending counts while it serves).
     static int Depth();
-    // Whether a running wait holds user input back (a blocking run is on the way): work that
-    // would wait for the technician is better started once it has returned.
-    static bool UserInputHeld();
+    // No wait is running and no modal dialog is open: the console is at its top-level event loop.
+    static bool AtTopLevel();
+    // A wait was cut short because the application is quitting, and none has ended normally
+    // since: work that would start something new stops instead.
+    static bool Quitting();
 
 public slots:
     // Ends the wait as Done.
@@ -51,5 +55,5 @@ private:
     bool finished = false;
     bool timedOut = false;
     static int depth;
-    static int holdingDepth;
+    static bool quitting;
 };

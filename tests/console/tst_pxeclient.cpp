@@ -293,6 +293,80 @@ private slots:
         QVERIFY(waitFor([&] { return !window->managerDialog && !window->ui->frmMenu->isHidden(); }, 5000));
     }
 
+    // Requests wait for the console's top: the automatic install at start-up runs first, and a
+    // management install written while its box is open follows it (no drive: -4 at once).
+    void managementRequestAfterTheAutomaticInstall()
+    {
+        QVERIFY(setKernelCommandLine("quiet auto-install"));
+        Sandbox::writeFile("/tmp/mgr-requested-install", "LYX-64X 16.4.0\n");
+        QString box;
+        DialogDriver driver({[&](QWidget *dialog) {
+            box = dialog->windowTitle();
+            QTimer::singleShot(1500, dialog, [dialog] { static_cast<QDialog *>(dialog)->reject(); });
+        }}, 30000);
+        QScopedPointer<PxeClient> window(new PxeClient);
+        window->show();
+        QVERIFY2(waitFor([] { return mainLog().contains("Install of  LYX-64X   16.4.0  returned -4 "); }, 10000),
+                 qPrintable(mainLog().right(1500)));
+        QCOMPARE(box, QString("Could Not Mount USB Drive or CDROM"));
+        QVERIFY(mainLog().indexOf("AutoInstallFirmware complete") < mainLog().indexOf("Web request to install image has been received"));
+    }
+
+    // The terminal asked for during a progress run opens once the run has returned.
+    void terminalRequestWaitsForTheRun()
+    {
+        QScopedPointer<PxeClient> window(newWindow());
+        bool runReturned = false, returnedFirst = false;
+        DialogDriver driver({[&](QWidget *login) {
+            returnedFirst = runReturned;
+            static_cast<QDialog *>(login)->reject();
+        }}, 30000);
+        QTimer::singleShot(300, [&] {
+            key(window.data(), Qt::Key_ParenRight, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 19,
+                X_SHIFT_CTRL_ALT_NUMLOCK, ")");
+        });
+        window->on_pbRestorePartTbl_clicked();   // 1.5 s of progress
+        runReturned = true;
+        QVERIFY(waitFor([&] { return driver.taken() == 1 && !QApplication::activeModalWidget(); }, 10000));
+        QVERIFY(returnedFirst);
+    }
+
+    // Wipe Drive is one job from its question on: a management install written while the
+    // question is open runs after the wipe; a management server taking the unit while the
+    // question is open refuses the wipe, whatever the technician answers.
+    void wipeQuestionHoldsTheDrive()
+    {
+        VirtualDrive unit("wipe", "16M");
+        QVERIFY(unit.setAsSystemDrive());
+        const QString fill = "head -c 1M /dev/urandom > " + unit.device();
+        const QString zeroed = "cmp -s -n 1048576 " + unit.device() + " /dev/zero";
+        QCOMPARE(Sandbox::sh(fill).exitCode, 0);
+        QScopedPointer<PxeClient> window(newWindow());
+        DialogDriver install({[&](QWidget *question) {
+            Sandbox::writeFile("/tmp/mgr-requested-install", "LYX-64X 7.1.0\n");
+            waitFor([] { return false; }, 1500);
+            static_cast<QDialog *>(question)->accept();
+        }}, 60000);
+        window->ui->pbWipeDrive->click();
+        QVERIFY2(waitFor([] { return mainLog().contains("Install of  LYX-64X   7.1.0  returned"); }, 20000), qPrintable(mainLog().right(1500)));
+        QVERIFY2(mainLog().indexOf("WipeHardDrive zblit") < mainLog().indexOf("Web request to install image has been received"),
+                 qPrintable(mainLog().right(1500)));
+        QCOMPARE(Sandbox::sh(zeroed).exitCode, 0);
+
+        QCOMPARE(Sandbox::sh(fill).exitCode, 0);
+        DialogDriver manager({[&](QWidget *question) {
+            Sandbox::writeFile("/tmp/mgr_ctl", "");
+            waitFor([&] { return !window->managerDialog.isNull(); }, 5000);
+            static_cast<QDialog *>(question)->accept();
+        }}, 60000);
+        QVERIFY(waitFor([&] { return window->ui->pbWipeDrive->isEnabled(); }, 5000));
+        window->ui->pbWipeDrive->click();
+        QVERIFY(Sandbox::sh(zeroed).exitCode != 0);
+        QVERIFY(mainLog().contains("Refused Wipe Drive : the unit is under the control of a manager"));
+        QFile::remove("/tmp/mgr_ctl");
+        Sandbox::writeDouble("ahd.sh", "#!/bin/sh\nexit 0\n");
+    }
+
     // Install Image with no server address, or a name that is no address: the check fails with
     // its message, though the unit's own address (here 127.0.0.1) answers a ping.
     void serverCheckNeedsAServerAddress_data()
@@ -326,6 +400,8 @@ private slots:
                 X_SHIFT_CTRL_ALT_NUMLOCK, "+");
             QVERIFY(waitFor([&] { return !window->fontUpRequested; }, 5000));
         }
+        QVERIFY(waitFor([&] { return window->fontSize == 24; }, 5000));
+        QTest::qWait(200);
         QCOMPARE(window->fontSize, 24);
         QVERIFY(Sandbox::readFile("/root/.config/default.css").contains("font: 63 24pt"));
         // The keypad's "-" as a remote viewer sends it: Shift, Control, Meta and Keypad flags.
@@ -334,6 +410,8 @@ private slots:
             key(window.data(), Qt::Key_Minus, Qt::KeypadModifier, 82, remoteMask, "-");
             QVERIFY(waitFor([&] { return !window->fontDownRequested; }, 5000));
         }
+        QVERIFY(waitFor([&] { return window->fontSize == 8; }, 5000));
+        QTest::qWait(200);
         QCOMPARE(window->fontSize, 8);
         // A plain "-" is a plain key.
         key(window.data(), Qt::Key_Minus, Qt::NoModifier, 20, 16, "-");
@@ -366,13 +444,15 @@ private slots:
         QVERIFY(window->terminalRequested);
         window->terminalRequested = false;
         // The service modifiers are read from the native mask for every key: a remote viewer's
-        // Shift, Control and Alt flags there count (Meta ignored), the same flags only in the
-        // key's own modifiers (an X server without NumLock, mask 13) do not.
-        key(window.data(), Qt::Key_ParenRight, Qt::NoModifier, 19,
-            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier, ")");
-        QVERIFY(window->terminalRequested);
-        window->terminalRequested = false;
-        key(window.data(), Qt::Key_ParenRight, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 19, 13, ")");
+        // Shift, Control and Alt flags there count (Meta ignored), and so do X's Shift, Control
+        // and Alt bits whatever NumLock and CapsLock say (13: X starts with NumLock off; 15:
+        // CapsLock on); without Alt (21) they are no service keys.
+        for (quint32 mask : {quint32(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier), 13u, 15u}) {
+            key(window.data(), Qt::Key_ParenRight, Qt::ShiftModifier | Qt::ControlModifier, 19, mask, ")");
+            QVERIFY2(window->terminalRequested, qPrintable(QString::number(mask, 16)));
+            window->terminalRequested = false;
+        }
+        key(window.data(), Qt::Key_ParenRight, Qt::ShiftModifier | Qt::ControlModifier, 19, 21, ")");
         QVERIFY(!window->terminalRequested);
         // Other keys with the service modifiers are consumed, outside debug mode without effect.
         QKeyEvent other(QEvent::KeyPress, Qt::Key_M, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 58, 0,
@@ -391,7 +471,7 @@ private slots:
         Answer *leave = answerNextDialog(true);
         key(window.data(), Qt::Key_R, Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 27,
             X_SHIFT_CTRL_ALT_NUMLOCK, "R");
-        QVERIFY(leave->seen);
+        QVERIFY(waitFor([&] { return leave->seen && !window->isVisible(); }, 5000));
         QCOMPARE(leave->text, QStringLiteral("Do you want to exit?"));
         QVERIFY(!window->isVisible());
         QCOMPARE(recorded("reboot"), QString());
@@ -423,6 +503,61 @@ private slots:
         window.reset(newWindow());
         QCOMPARE(window->ui->pbExit->text(), QStringLiteral("Exit"));
         QVERIFY(window->exitClosesApp);
+    }
+
+    // The program on a real X server ends after a confirmed Reboot, and says so first when
+    // reboot fails; the service keys work with NumLock off (as X starts) and on.
+    void programEndsAfterReboot()
+    {
+        QProcess xvfb;
+        QVERIFY(startXvfb(xvfb, ":77", 96));
+        const QString root = Sandbox::root();
+        Sandbox::writeDouble("uname", "#!/bin/sh\necho 6.1.0-vemra-amd64\n");
+        Sandbox::writeDouble("reboot", QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1/reboot.calls'\n"
+                                                      "[ -e '%1/reboot-fails' ] && { echo 'reboot: not permitted' >&2; exit 1; }\n"
+                                                      "exit 0\n").arg(root));
+        QFile::remove(root + "/reboot.calls");
+        const QString x = "DISPLAY=:77 timeout 20 xdotool ";
+        // No window manager: keys go to the window under the pointer, so it goes over the dialog
+        // first (again, until the dialog is gone: a window only just mapped may miss them).
+        const auto answer = [&](const QString &title, const QString &keys) {
+            const QString search = x + "search --onlyvisible --name '^" + title + "$'";
+            return Sandbox::sh(x + "search --sync --onlyvisible --name '^" + title + "$'").exitCode == 0 && waitFor([&] {
+                Sandbox::sh(search + " mousemove --window %1 20 20 sleep 0.3 " + keys);
+                return Sandbox::sh(search).exitCode != 0;
+            }, 15000);
+        };
+        for (bool fails : {false, true}) {
+            QFile::remove("/var/log/pxe_client.log");
+            if (fails)
+                Sandbox::writeFile(root + "/reboot-fails", "");
+            QProcess console;
+            console.setProcessEnvironment(Sandbox::environment({"DISPLAY=:77", "QT_QPA_PLATFORM=xcb"}));
+            console.start(Sandbox::binDir() + "/console", QStringList());
+            QVERIFY(waitFor([] { return mainLog().contains("Start Timer"); }, 30000));
+            QCOMPARE(Sandbox::sh(x + "search --sync --onlyvisible --name '^Brenlow$' sleep 1").exitCode, 0);
+            for (const QString &lock : QStringList{QString(), "key Num_Lock "}) {
+                if (fails)
+                    break;
+                const int before = mainLog().count("Shift+Ctrl+ALT 0");
+                QCOMPARE(Sandbox::sh(x + "mousemove 400 300 sleep 0.3 " + lock + "key shift+ctrl+alt+0").exitCode, 0);
+                QVERIFY2(waitFor([&] { return mainLog().count("Shift+Ctrl+ALT 0") == before + 1; }, 5000), qPrintable(lock));
+                QVERIFY(answer("Dialog", "key Escape"));
+            }
+            QCOMPARE(Sandbox::sh(x + "mousemove 400 300 sleep 0.3 key ctrl+alt+Delete").exitCode, 0);
+            QVERIFY(answer("Confirmation", "key Return"));
+            if (fails)
+                QVERIFY(answer("Reboot Failed", "key Return"));
+            QVERIFY(console.waitForFinished(20000));
+            QCOMPARE(console.exitCode(), fails ? 1 : 0);
+            QVERIFY(mainLog().contains(fails ? "reboot failed with 1 reboot: not permitted" : "Stopped PxeClient"));
+        }
+        QCOMPARE(Sandbox::readFile(root + "/reboot.calls"), QByteArray("\n\n"));
+        QFile::remove(root + "/reboot-fails");
+        QFile::remove(Sandbox::doublesDir() + "/uname");
+        recordingDouble("reboot");
+        xvfb.terminate();
+        xvfb.waitForFinished(5000);
     }
 
     // The window a technician sees on a production unit with its system drive; with
