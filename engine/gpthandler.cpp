@@ -203,15 +203,12 @@ bool GptHandler::RestoreTableFromFile(const QString &device, const QString &file
     if (!path.endsWith(QLatin1String("gptb")) && QFile::exists(path + GPTB))
         path += GPTB;
     int status = -1;
-    const QString converted = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-g"), device}, 60000, &status).join('\n');
-    LogDebug(converted);
-    if (status != 0) {
-        LogMessage(QStringLiteral("sgdisk -g %1 failed (status %2): %3").arg(device).arg(status).arg(converted), logFile);
-        return false;
-    }
+    // One run: -g lets sgdisk replace a DOS table (it refuses to write over one otherwise), -l
+    // loads the backup. Every write of sgdisk ends with a pause of a second before it asks the
+    // kernel to re-read the table; a separate -g run would pay it twice.
     // sgdisk reports a backup file it cannot load ("Error loading backup file!") with a status of
     // its own and writes nothing: that is a table not restored, whatever else it printed.
-    const QString text = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-l"), path, device}, 60000, &status).join('\n');
+    const QString text = ExecuteShellDebug(QStringLiteral("sgdisk"), {QStringLiteral("-g"), QStringLiteral("-l"), path, device}, 60000, &status).join('\n');
     LogDebug(text);
     if (status != 0 || text.contains(QLatin1String("Aborting write ")) || text.contains(QLatin1String("Error loading backup file"))) {
         LogMessage(QStringLiteral("sgdisk could not load the table %1 onto %2 (status %3)").arg(path, device).arg(status), logFile);

@@ -254,7 +254,7 @@ private slots:
         QVERIFY(drive.setAsSystemDrive());
         partitionTable table(QString(), drive.device(), false);
         QVERIFY(!table.BackupParitionTable(drive.device(), "/tmp/t.bim").isEmpty());
-        Sandbox::writeDouble("sgdisk", "#!/bin/sh\n[ \"$1\" = -l ] && { echo 'Error loading backup file!'; exit 4; }\n"
+        Sandbox::writeDouble("sgdisk", "#!/bin/sh\ncase \" $* \" in *\" -l \"*) echo 'Error loading backup file!'; exit 4;; esac\n"
                                        "exec /usr/sbin/sgdisk \"$@\"\n");
         QVERIFY(!table.RestoreParitionTable(drive.device(), "/tmp/t.bim"));
         QVERIFY(Sandbox::readFile("/var/log/recovery.log").contains("sgdisk could not load the table /tmp/t.bim.gptb onto "
