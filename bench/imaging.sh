@@ -304,6 +304,14 @@ for run in $(seq "$runs"); do
     [ "$run" -eq 1 ] && verify "$dst" "hand restore with zstd"
 done
 
+# set_size STEM: the bytes of every file of the set, checksum list and listing included.
+set_size() {
+    find "$sets" -maxdepth 1 -type f -name "$(basename "$1")*" -printf '%s\n' |
+        awk '{ t += $1 } END { printf "%.1f MiB (%d bytes)", t / 1048576, t }'
+}
+gzip_set_size=$(set_size "$image")
+zstd_set_size=$(set_size "$zimage")
+
 # The fixed cost: the same layout on 64 MiB, nothing in its partitions but their file systems.
 small=$(sbx_drive small 64M) || fail "cannot make the small drive"
 small_dst=$(sbx_drive small-target 64M) || fail "cannot make the small target drive"
@@ -337,12 +345,7 @@ goal() {
 goal "zstd backup / hand gzip backup" "${best[zstd_engine_backup]}" "${best[gzip_backup]}" 0.3
 goal "zstd backup / hand zstd backup" "${best[zstd_engine_backup]}" "${best[zstd_backup]}" 1.15
 goal "zstd restore / hand zstd restore" "${best[zstd_engine_restore]}" "${best[zstd_restore]}" 1.15
-# set_size STEM: the bytes of every file of the set, checksum list and listing included.
-set_size() {
-    find "$sets" -maxdepth 1 -type f -name "$(basename "$1")*" -printf '%s\n' |
-        awk '{ t += $1 } END { printf "%.1f MiB (%d bytes)", t / 1048576, t }'
-}
-echo "set sizes of the unit drive: gzip set $(set_size "$image"), zstd set $(set_size "$zimage")"
+echo "set sizes of the unit drive: gzip set $gzip_set_size, zstd set $zstd_set_size"
 awk -v eb="${best[fixed_engine_backup]}" -v er="${best[fixed_engine_restore]}" \
     -v hb="${best[fixed_gzip_backup]}" -v hr="${best[fixed_gzip_restore]}" 'BEGIN {
     printf "fixed cost per run (64 MiB drive, nearly empty partitions): engine backup %.2f s + restore %.2f s = %.2f s;", eb / 1e9, er / 1e9, (eb + er) / 1e9
