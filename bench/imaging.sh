@@ -1,7 +1,9 @@
 #!/bin/bash
 # Wall time of the engine's compressed backup and restore of a unit's system drive against what a
-# technician would type by hand for the same drive, in the same run, twice over: once with gzip
-# (what a bare machine has) and once with pigz (what the engine itself uses where installed):
+# technician would type by hand for the same drive, in the same run: the engine's gzip sets against
+# the hand pipelines with gzip (what a bare machine has) and with pigz (what the engine itself uses
+# where installed), and its zstd sets (IMAGE_CODEC=zstd) against the same pipelines typed with
+# zstd -T0 -3:
 #   backup:  sgdisk -b of the table, dd | gzip of partitions 1, 2 and 4, ntfsclone --save-image |
 #            gzip of the NTFS partition 3, then md5sum of the set's files into its checksum list
 #            (the engine writes one too);
@@ -13,8 +15,8 @@
 # binaries and libraries. It is restored onto a second drive of the same size. Every engine
 # restore is compared with the source (partitions 1, 2, 4 by md5, the NTFS files one by one)
 # before its time counts; the hand restores are checked on the first run. The cases alternate
-# (engine, hand with gzip, hand with pigz) so that a busy moment of the machine hits all alike,
-# and each keeps its best time.
+# (engine, hand with gzip, hand with pigz, engine with zstd, hand with zstd) so that a busy moment
+# of the machine hits all alike, and each keeps its best time.
 # Last, the engine's fixed cost per run: a backup and a restore of a 64 MiB drive of the same
 # layout whose partitions are nearly empty, next to the hand pipelines with gzip on it.
 # Runs itself inside the test sandbox, so that the engine's logs, status files, lock and drives
@@ -25,8 +27,10 @@
 #   KEEP_LOGS (a folder outside the sandbox: the engine's output and debug logs of the last run of
 #   each case are copied there).
 # Prints one line per comparison (best wall time of engine and hand, and the ratio engine/hand:
-# lower is better, 1.0 is the hand pipeline's speed), the fixed cost, and last
-# `ratio=<the largest of the four ratios>`.
+# lower is better, 1.0 is the hand pipeline's speed), the zstd goals (backup at most 0.3 of the
+# hand gzip pipelines and 1.15 of the hand zstd ones, restore at most 1.15 of the hand zstd
+# restore), the sizes of the engine's gzip and zstd sets, the fixed cost, and last
+# `ratio=<the largest ratio of the engine against the hand pipelines of its own codec>`.
 set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -43,7 +47,7 @@ if [ -z "${BRENLOW_SANDBOX:-}" ]; then
     for tool in vaultine xblit ahd.sh umountdrives.sh mountdrives.sh part-probe.sh; do
         [ -x "$BRENLOW_BIN/$tool" ] || { echo "imaging bench: no $BRENLOW_BIN/$tool (build it first)" >&2; exit 2; }
     done
-    for tool in sgdisk mkdosfs mkntfs ntfs-3g ntfsclone partprobe gzip pigz md5sum blkdiscard; do
+    for tool in sgdisk mkdosfs mkntfs ntfs-3g ntfsclone partprobe gzip pigz zstd md5sum blkdiscard; do
         command -v "$tool" > /dev/null || { echo "imaging bench: $tool is missing" >&2; exit 2; }
     done
     if [ -n "${KEEP_LOGS:-}" ]; then
@@ -59,6 +63,7 @@ fi
 
 sets=/mnt/usb
 image=$sets/x.bim
+zimage=$sets/z.bim
 hand=$sets/hand
 src_mnt=/mnt/bench-src
 chk_mnt=/mnt/bench-chk
@@ -69,7 +74,7 @@ cleanup() {
         mountpoint -q "$m" && { umount "$m" 2>/dev/null || fusermount -u "$m" 2>/dev/null; }
         rmdir "$m" 2>/dev/null
     done
-    rm -f "$image"* "$hand".*
+    rm -f "$image"* "$zimage"* "$hand".*
     rmdir "$sets" 2>/dev/null
     rm -rf "$work"
 }
@@ -188,8 +193,10 @@ blank() {
 mkdir -p "$sets" || exit 1
 rm -f /tmp/.nosums
 
+# codec: the IMAGE_CODEC of the engine's runs (empty: the default, gzip).
+codec=
 engine() {
-    env -u HDD GUI_TYPE=Q vaultine "$@"
+    env -u HDD GUI_TYPE=Q IMAGE_CODEC="$codec" vaultine "$@"
 }
 
 # timed_engine NAME ARGS...: one timed engine run; its time goes to elapsed.
@@ -206,22 +213,24 @@ timed_engine() {
     elapsed=$((end - start))
 }
 
-# engine_backup SOURCE NAME / engine_restore TARGET NAME
+# engine_backup SOURCE NAME [SET] / engine_restore TARGET NAME [SET]: the set $image, or SET.
 engine_backup() {
+    local set=${3:-$image}
     sbx_ahd "$1"
-    rm -f "$image"*
-    timed_engine "$2" -b bim "$image"
-    [ -s "$image.sums" ] || fail "$2 wrote no checksum list"
+    rm -f "$set"*
+    timed_engine "$2" -b bim "$set"
+    [ -s "$set.sums" ] || fail "$2 wrote no checksum list"
 }
 
 engine_restore() {
     sbx_ahd "$1"
     blank "$1"
-    timed_engine "$2" -r bim "$image"
+    timed_engine "$2" -r bim "${3:-$image}"
     grep -q "Image files verified" "$work/$2.out" || fail "$2 did not check the set's checksum list"
 }
 
-# hand_backup SOURCE ZIP: the set $hand.* made with ZIP (gzip or pigz), and its checksum list.
+# hand_backup SOURCE ZIP: the set $hand.* made with ZIP (gzip, pigz or zstd with its options),
+# and its checksum list.
 hand_backup() {
     local dev=$1 zip=$2 start end
     rm -f "$hand".*
@@ -280,7 +289,28 @@ for run in $(seq "$runs"); do
     keep engine_restore
     hand_restore "$dst" "pigz -d"; keep pigz_restore
     [ "$run" -eq 1 ] && verify "$dst" "hand restore with pigz"
+
+    codec=zstd
+    engine_backup "$src" zstd-backup "$zimage"; keep zstd_engine_backup
+    codec=
+    grep -q "compressed with zstd" "$work/zstd-backup.out" || fail "the zstd backup did not say it wrote zstd"
+    head -c 4 "$(ls "$zimage".p3* | head -n 1)" | cmp -s - <(printf '\x28\xb5\x2f\xfd') ||
+        fail "the zstd backup's NTFS image is no zstd stream"
+    hand_backup "$src" "zstd -q -T0 -3"; keep zstd_backup
+    engine_restore "$dst" zstd-restore "$zimage"
+    verify "$dst" "engine restore of the zstd set"
+    keep zstd_engine_restore
+    hand_restore "$dst" "zstd -q -d"; keep zstd_restore
+    [ "$run" -eq 1 ] && verify "$dst" "hand restore with zstd"
 done
+
+# set_size STEM: the bytes of every file of the set, checksum list and listing included.
+set_size() {
+    find "$sets" -maxdepth 1 -type f -name "$(basename "$1")*" -printf '%s\n' |
+        awk '{ t += $1 } END { printf "%.1f MiB (%d bytes)", t / 1048576, t }'
+}
+gzip_set_size=$(set_size "$image")
+zstd_set_size=$(set_size "$zimage")
 
 # The fixed cost: the same layout on 64 MiB, nothing in its partitions but their file systems.
 small=$(sbx_drive small 64M) || fail "cannot make the small drive"
@@ -304,6 +334,18 @@ line backup "${best[engine_backup]}" "${best[gzip_backup]}" gzip
 line restore "${best[engine_restore]}" "${best[gzip_restore]}" gzip
 line backup "${best[engine_backup]}" "${best[pigz_backup]}" pigz
 line restore "${best[engine_restore]}" "${best[pigz_restore]}" pigz
+echo "zstd sets (IMAGE_CODEC=zstd) against the hand pipelines with zstd -T0 -3:"
+line backup "${best[zstd_engine_backup]}" "${best[zstd_backup]}" zstd
+line restore "${best[zstd_engine_restore]}" "${best[zstd_restore]}" zstd
+# goal WHAT ENGINE HAND LIMIT: the ratio and whether it is within the goal.
+goal() {
+    awk -v what="$1" -v e="$2" -v h="$3" -v limit="$4" 'BEGIN {
+        printf "goal: %-34s ratio %.3f (at most %.2f: %s)\n", what, e / h, limit, e / h <= limit ? "met" : "MISSED" }'
+}
+goal "zstd backup / hand gzip backup" "${best[zstd_engine_backup]}" "${best[gzip_backup]}" 0.3
+goal "zstd backup / hand zstd backup" "${best[zstd_engine_backup]}" "${best[zstd_backup]}" 1.15
+goal "zstd restore / hand zstd restore" "${best[zstd_engine_restore]}" "${best[zstd_restore]}" 1.15
+echo "set sizes of the unit drive: gzip set $gzip_set_size, zstd set $zstd_set_size"
 awk -v eb="${best[fixed_engine_backup]}" -v er="${best[fixed_engine_restore]}" \
     -v hb="${best[fixed_gzip_backup]}" -v hr="${best[fixed_gzip_restore]}" 'BEGIN {
     printf "fixed cost per run (64 MiB drive, nearly empty partitions): engine backup %.2f s + restore %.2f s = %.2f s;", eb / 1e9, er / 1e9, (eb + er) / 1e9
@@ -311,5 +353,7 @@ awk -v eb="${best[fixed_engine_backup]}" -v er="${best[fixed_engine_restore]}" \
 worst=$(printf '%s\n' "$(ratio "${best[engine_backup]}" "${best[gzip_backup]}")" \
     "$(ratio "${best[engine_restore]}" "${best[gzip_restore]}")" \
     "$(ratio "${best[engine_backup]}" "${best[pigz_backup]}")" \
-    "$(ratio "${best[engine_restore]}" "${best[pigz_restore]}")" | sort -n | tail -n 1)
+    "$(ratio "${best[engine_restore]}" "${best[pigz_restore]}")" \
+    "$(ratio "${best[zstd_engine_backup]}" "${best[zstd_backup]}")" \
+    "$(ratio "${best[zstd_engine_restore]}" "${best[zstd_restore]}")" | sort -n | tail -n 1)
 echo "ratio=$worst"

@@ -142,6 +142,9 @@ void PxeClient::readStartOptions()
             resizeOnBackup = true;
         else if (word == QLatin1String("no-sums"))
             Utils::WriteFile(QStringLiteral("/tmp/.nosums"), "1");
+        else if (word == QLatin1String("zstd-images"))
+            // The engine inherits our environment, as it does GUI_TYPE: its backups write zstd images.
+            qputenv("IMAGE_CODEC", "zstd");
     }
 }
 

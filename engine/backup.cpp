@@ -1,4 +1,5 @@
 #include "backup.h"
+#include "imagecodec.h"
 #include "imageset.h"
 #include "partitiontable.h"
 
@@ -80,6 +81,16 @@ int Backup::BackupDevice(const QString &device, bool clone)
     ShowMessage(task, true);
     LogMessage(task, logFile, true);
     UpdateTaskInfo(task);
+
+    // A codec that cannot write is refused before anything of an earlier set is deleted.
+    const int codecCheck = isCompressed ? CheckImageCodec() : 0;
+    if (codecCheck != 0) {
+        ShowMessage(QStringLiteral("Error:  %1").arg(ErrorDescriptions.value(codecCheck)));
+        ShowMessage(QStringLiteral("%1 FAILED").arg(task), true);
+        UpdateStatusInfo(QStringLiteral("FAILED"));
+        LogDebug(QStringLiteral("%1 FAILED").arg(task), true);
+        return codecCheck;
+    }
 
     ExecuteCommand(QStringLiteral("umountdrives.sh"), SCRIPT_TIMEOUT);
     devicePath = device.startsWith(QLatin1String("/dev/")) ? device : QStringLiteral("/dev/") + device;
@@ -171,6 +182,25 @@ int Backup::BackupDevice(const QString &device, bool clone)
         LogDebug(QStringLiteral("%1 FAILED").arg(task), true);
     }
     return result;
+}
+
+// The codec IMAGE_CODEC asks for must be one the engine writes, and its program installed.
+// 0 or 1015.
+int Backup::CheckImageCodec()
+{
+    const ImageCodec codec = ImageCodec::Requested();
+    QString refused;
+    if (!codec.isKnown())
+        refused = QStringLiteral("IMAGE_CODEC=%1 names no codec the engine writes (gzip or zstd)").arg(ImageCodec::RequestedWord());
+    else if (!codec.isInstalled())
+        refused = QStringLiteral("IMAGE_CODEC asks for %1 images, and %2 is not installed").arg(codec.name(), codec.program());
+    if (refused.isEmpty()) {
+        ShowMessage(QStringLiteral("Partition images are compressed with %1").arg(codec.name()));
+        return 0;
+    }
+    ShowMessage(QStringLiteral("ERROR: ") + refused);
+    LogDebug(refused, true);
+    return 1015;
 }
 
 int Backup::CompressedBackup()

@@ -25,6 +25,7 @@ public:
 
 private:
     void InitBackup(const QString &type, const QString &image);
+    int CheckImageCodec();
     int CompressedBackup();
     int CompressedWindowsBackup();
     int CompressedLinuxBackup();

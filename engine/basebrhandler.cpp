@@ -1,9 +1,9 @@
 #include "basebrhandler.h"
+#include "imagecodec.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTextCodec>
 
 #include <QDir>
@@ -301,24 +301,26 @@ bool baseBrHandler::TargetIsBlockDevice(const QString &partition)
     return false;
 }
 
-QString baseBrHandler::Compressor()
-{
-    // Looked up on every pipeline: the answer follows PATH as the script's shell will see it.
-    static const QString parallel = QStringLiteral("pigz");
-    return QStandardPaths::findExecutable(parallel).isEmpty() ? QStringLiteral("gzip") : parallel;
-}
-
 myProcess baseBrHandler::CompressStage(const QStringList &extra)
 {
-    return myProcess{Compressor(), QStringList{QStringLiteral("-c")} + extra};
+    const ImageCodec requested = ImageCodec::Requested();
+    return (requested.isKnown() ? requested : ImageCodec(ImageCodec::Gzip)).CompressStage(extra);
 }
 
-myProcess baseBrHandler::DecompressStage(const QString &input)
+bool baseBrHandler::ImageReadStages(const QStringList &files, QList<myProcess> &stages)
 {
-    const QString program = Compressor();
-    if (program == QLatin1String("gzip"))
-        return myProcess{QStringLiteral("gunzip"), {QStringLiteral("-c"), input}};
-    return myProcess{program, {QStringLiteral("-dc"), input}};
+    const QString why = ImageCodec::Unreadable(files);
+    if (!why.isEmpty()) {
+        ShowMessage(QStringLiteral("ERROR: ") + why);
+        return false;
+    }
+    const ImageCodec codec = ImageCodec::OfFile(files.first());
+    if (files.size() == 1) {
+        stages << codec.DecompressStage(ShellQuote(files.first()));
+    } else {
+        stages << PiecesStage(files) << codec.DecompressStage(QStringLiteral("-"));
+    }
+    return true;
 }
 
 int baseBrHandler::pipelineResult() const

@@ -72,15 +72,14 @@ public slots:
     // a plain file of that name under /dev and report success. Shows why when it is not.
     bool TargetIsBlockDevice(const QString &partition);
 
-    // The compressed images are one gzip stream. pigz writes and reads the same stream on every
-    // core; where it is installed it takes gzip's place, otherwise gzip and gunzip do the work.
-    static QString Compressor();
-    // The stage that compresses standard input to standard output; extra arguments follow
-    // (a redirection into the image, for instance).
+    // The stage that compresses standard input to standard output with the codec IMAGE_CODEC
+    // asks for (ImageCodec; gzip for a word it does not know, which the backup refuses before it
+    // begins); extra arguments follow (a redirection into the image, for instance).
     static myProcess CompressStage(const QStringList &extra = QStringList());
-    // The stage that decompresses input (a quoted file name, or "-" for standard input) to
-    // standard output.
-    static myProcess DecompressStage(const QString &input);
+    // The stages that write one image decompressed to standard output: files is the whole image
+    // or its pieces in order, and the first bytes of the first file name the codec. False, with
+    // the reason shown, for an image that is missing, of neither kind, or whose tool is missing.
+    bool ImageReadStages(const QStringList &files, QList<myProcess> &stages);
 
 protected:
     void ProcessPercentage(const QString &line);

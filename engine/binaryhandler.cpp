@@ -73,21 +73,15 @@ int BinaryHandler::RestoreCompressedBinaryImage(const QString &base, const QStri
     ShowMessage(QStringLiteral("Restore Compressed Binary Image '%1'.p%2 %3").arg(base, QString::number(m), partition));
     UpdateTaskInfo(QStringLiteral("Restore %1, partition %2").arg(partition).arg(number));
 
-    const QString image = base + QStringLiteral(".p") + QString::number(m);
-    if (!TargetIsBlockDevice(partition)) {
+    // The pieces in the order of their numbers (x.999 before x.1000), or the whole image.
+    const QStringList files = split ? ImageSet(base).partitionPieces(m) : QStringList{base + QStringLiteral(".p") + QString::number(m)};
+    QList<myProcess> stages;
+    if (!TargetIsBlockDevice(partition) || !ImageReadStages(files, stages)) {
         ShowMessage(QStringLiteral("Restore Compressed Binary Image Finished, %1").arg(outcome(1016)));
         LogDebug(QStringLiteral("BinaryHandler::RestoreCompressedBinaryImage completed 1016"));
         return 1016;
     }
-    const myProcess writer{QStringLiteral("xblit"), {QStringLiteral("-"), ShellQuote(partition), QString::number(blocks)}};
-    QList<myProcess> stages;
-    if (split) {
-        // The pieces in the order of their numbers (x.999 before x.1000).
-        stages << PiecesStage(ImageSet(base).partitionPieces(m)) << DecompressStage(QStringLiteral("-"));
-    } else {
-        stages << DecompressStage(ShellQuote(image));
-    }
-    stages << writer;
+    stages << myProcess{QStringLiteral("xblit"), {QStringLiteral("-"), ShellQuote(partition), QString::number(blocks)}};
     const int result = runPipeline(stages) == 0 ? 0 : 1016;
 
     ShowMessage(QStringLiteral("Restore Compressed Binary Image Finished, %1").arg(outcome(result)));

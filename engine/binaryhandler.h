@@ -1,7 +1,8 @@
 #pragma once
 // Images the partitions the NTFS tools do not handle: block by block through xblit into a gzip
-// stream (split into numbered pieces when large) and back, the single file system of a Linux
-// drive as a tar stream in 1 GiB pieces and back, and raw copies through the block copy.
+// or zstd stream (ImageCodec; split into numbered pieces when large) and back, the single file
+// system of a Linux drive as a tar stream in 1 GiB pieces and back, and raw copies through the
+// block copy.
 
 #include "basebrhandler.h"
 

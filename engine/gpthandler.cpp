@@ -210,9 +210,11 @@ bool GptHandler::RestoreTableFromFile(const QString &device, const QString &file
     QString path = file;
     if (!path.endsWith(QLatin1String("gptb")) && QFile::exists(path + GPTB))
         path += GPTB;
-    // The set's table replaces whatever the drive holds, in one call: -g lets sgdisk write over a
-    // DOS table, which a separate conversion would first have to turn into a GPT of its own (and
-    // cannot, when a DOS entry lies past the drive's end, as on a drive copied from a bigger one).
+    // The set's table replaces whatever the drive holds, in one sgdisk run: -g lets sgdisk write over
+    // a DOS table, which a separate conversion would first have to turn into a GPT of its own (and
+    // cannot, when a DOS entry lies past the drive's end, as on a drive copied from a bigger one);
+    // -l loads the backup. Every sgdisk write also ends with a pause of a second before it asks the
+    // kernel to re-read the table: one run pays it once.
     // sgdisk reports a backup file it cannot load ("Error loading backup file!") with a status of
     // its own and writes nothing: that is a table not restored, whatever else it printed.
     int status = -1;

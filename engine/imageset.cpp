@@ -24,7 +24,7 @@ bool ImageSet::isMember(const QString &fileName) const
         return false;
     const QString rest = fileName.mid(m_stem.size());
     // Suffixes a backup writes: the table copies, the partition images (whole, or pieces of one
-    // gzip stream, and their logs), the raw or tar pieces, the listing and the checksum list.
+    // gzip or zstd stream, and their logs), the raw or tar pieces, the listing and the checksum list.
     static const QRegularExpression suffix(QStringLiteral(
         "^(|\\.gptb|\\.orig|\\.orig\\.gptb|\\.p[0-9]+(\\." PIECE ")?(\\.log)?|\\." PIECE "|\\.txt|\\.sums)$"));
     return suffix.match(rest).hasMatch();

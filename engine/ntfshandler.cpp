@@ -96,18 +96,13 @@ int NtfsHandler::RestoreNtfsImage(const QString &base, const QString &device, bo
     LogDebug(QStringLiteral("NtfsHandler::RestoreNtfsImage %1 %2 start").arg(base, partition));
     ShowMessage(QStringLiteral("Restore NTFS Image %1.p%2 %3").arg(base, QString::number(k), partition));
 
-    const QString image = base + QStringLiteral(".p") + QString::number(k);
-    if (!TargetIsBlockDevice(partition)) {
+    // The pieces in the order of their numbers (x.999 before x.1000), or the whole image.
+    const QStringList files = split ? ImageSet(base).partitionPieces(k) : QStringList{base + QStringLiteral(".p") + QString::number(k)};
+    QList<myProcess> stages;
+    if (!TargetIsBlockDevice(partition) || !ImageReadStages(files, stages)) {
         LogDebug(QStringLiteral("NtfsHandler::RestoreNtfsImage completed 1014"));
         ShowMessage(QStringLiteral("Restore NTFS Image Failed"));
         return 1014;
-    }
-    QList<myProcess> stages;
-    if (split) {
-        // The pieces in the order of their numbers (x.999 before x.1000).
-        stages << PiecesStage(ImageSet(base).partitionPieces(k)) << DecompressStage(QStringLiteral("-"));
-    } else {
-        stages << DecompressStage(ShellQuote(image));
     }
     stages << myProcess{QStringLiteral("ntfsclone"),
                         {QStringLiteral("--force"), QStringLiteral("--restore-image"), QStringLiteral("--overwrite"),

@@ -1,7 +1,7 @@
 #pragma once
 // Images, restores and resizes the NTFS data partition with the ntfs-3g tools: ntfsclone into
-// a gzip stream and back, ntfsresize for the check, the test runs, the shrink to the next
-// disk-on-module size and the expansion, ntfsfix for the dirty flag.
+// a gzip or zstd stream (ImageCodec) and back, ntfsresize for the check, the test runs, the
+// shrink to the next disk-on-module size and the expansion, ntfsfix for the dirty flag.
 
 #include "basebrhandler.h"
 #include "resizeinformation.h"

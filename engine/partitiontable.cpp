@@ -210,7 +210,8 @@ bool partitionTable::RestoreParitionTable(const QString &device, const QString &
     if (handler == nullptr)
         return false;
     const bool result = handler->RestoreParitionTable(device, file);
-    run(QStringLiteral("part-probe.sh"));
+    // One probe: it returns only when every partition of the new table has its node, so a second
+    // run would find nothing to do but list the table again.
     run(QStringLiteral("part-probe.sh"));
     return result;
 }

@@ -1,4 +1,5 @@
 #include "restore.h"
+#include "imagecodec.h"
 #include "imageset.h"
 #include "partitiontable.h"
 
@@ -182,6 +183,8 @@ int Restore::CompressedRestore()
     if (result == 0 && stopRequested())
         result = ABORTED;   // the table is not written: the drive stays as it was
     if (result == 0)
+        result = CheckImageFiles();
+    if (result == 0)
         result = WriteTable();
     if (result == 0 && stopRequested())
         result = ABORTED;
@@ -242,6 +245,30 @@ int Restore::CheckDriveSize()
     LogDebug(QStringLiteral("Dest   size = %1 sectors").arg(available), true);
     LogDebug(QStringLiteral("Destination drive is too small by %1 sectors").arg(needed - available), true);
     return 1001;
+}
+
+// Every partition's image (whole, or its first piece) must be there and begin as a gzip or a
+// zstd stream this environment can read: a restore that met a bad member only when it got there
+// would leave the drive with a new table and some partitions missing. 0, 1004 or 1016.
+int Restore::CheckImageFiles()
+{
+    const ImageSet set(imagePath);
+    for (const PartitionEntry *e : qAsConst(imageTable->entries)) {
+        QStringList files = set.partitionPieces(e->originalNumber);
+        if (files.isEmpty())
+            files << set.path() + QStringLiteral(".p") + QString::number(e->originalNumber);
+        const QString why = ImageCodec::Unreadable(files);
+        if (why.isEmpty()) {
+            LogDebug(QStringLiteral("Partition %1: %2 image %3").arg(e->originalNumber).arg(ImageCodec::OfFile(files.first()).name(),
+                                                                                          QFileInfo(files.first()).fileName()), true);
+            continue;
+        }
+        ShowMessage(QStringLiteral("ERROR: ") + why);
+        ShowMessage(QStringLiteral("Nothing was written to %1").arg(devicePath));
+        LogDebug(why, true);
+        return QFileInfo(files.first()).isFile() ? 1016 : 1004;
+    }
+    return 0;
 }
 
 // The set's table onto the drive, as it was taken or, for a deploy whose data partition is not

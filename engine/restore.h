@@ -1,6 +1,7 @@
 #pragma once
 // Restore and deploy of an image set onto the unit's system drive. Nothing is written before
-// the set matches its checksum list and, for compressed sets, the drive is large enough. A
+// the set matches its checksum list and, for compressed sets, the drive is large enough and
+// every partition's image is there in a codec this environment reads (gzip or zstd). A
 // deploy moves the data partition last when it is not, and grows it and its NTFS volume to the
 // end of the drive; a restore puts the set back exactly as it was taken.
 
@@ -30,6 +31,7 @@ private:
     int CompressedRestore();
     int CheckTargetDrive();
     int CheckDriveSize();
+    int CheckImageFiles();
     int WriteTable();
     int CompressedWindowsRestore();
     int CompressedLinuxRestore();

@@ -2,8 +2,8 @@
 # Makes the system drive's partitions known after its table changed. The kernel here parses no
 # tables itself, so partprobe (partx as a fallback) tells it, and we wait until every partition
 # the table lists has its device node. When the kernel already knows exactly the partitions the
-# table lists (numbers, starts and sizes), there is nothing to tell it: the engine calls this
-# twice after writing a table, and the second call then costs no probe.
+# table lists (numbers, starts and sizes), there is nothing to tell it, and a call after a change
+# that was already probed costs no probe.
 drive=$(ahd.sh | head -n 1 | tr -d '[:space:]')
 [ -n "$drive" ] || { echo "part-probe.sh: no system drive" >&2; exit 1; }
 dev=/dev/$drive

@@ -20,6 +20,7 @@
 #include "logindialog.h"
 #include "managercontroldialog.h"
 #include "networkhandler.h"
+#include "progress.h"
 #include "pxeclient.h"
 #include "sandbox.h"
 #include "serverhandler.h"
@@ -94,6 +95,7 @@ private slots:
                                  "/etc/version", "/var/log/pxe_client.log"})
             QFile::remove(path);
         DiskHandler::_forceClone = false;
+        qunsetenv("IMAGE_CODEC");
         setKernelCommandLine("quiet");
     }
 
@@ -103,12 +105,13 @@ private slots:
         QTest::addColumn<QString>("expected");   // the members set, in table order
         QTest::addColumn<QByteArray>("forceClone");
         QTest::addColumn<QByteArray>("noSums");
+        QTest::addColumn<QByteArray>("imageCodec");   // what the engine finds in IMAGE_CODEC
         QTest::newRow("restore with reboot, resize") << "quiet auto-restore-reboot resize-on-backup"
-                                                     << "autoRestoreReboot resizeOnBackup" << QByteArray("1\n") << QByteArray();
-        QTest::newRow("install, debug, no sums") << "BOOT_IMAGE=x auto-install qtdebug  no-sums"
-                                                 << "debugMode autoInstall" << QByteArray() << QByteArray("1");
-        QTest::newRow("whole words, case counts") << "auto-restored Auto-install resize-on-backup=1"
-                                                  << "" << QByteArray() << QByteArray();
+                                                     << "autoRestoreReboot resizeOnBackup" << QByteArray("1\n") << QByteArray() << QByteArray();
+        QTest::newRow("install, debug, no sums, zstd") << "BOOT_IMAGE=x auto-install qtdebug  no-sums zstd-images"
+                                                       << "debugMode autoInstall" << QByteArray() << QByteArray("1") << QByteArray("zstd");
+        QTest::newRow("whole words, case counts") << "auto-restored Auto-install resize-on-backup=1 zstd-images=1 Zstd-images"
+                                                  << "" << QByteArray() << QByteArray() << QByteArray();
     }
 
     void startOptions()
@@ -130,6 +133,14 @@ private slots:
         QFETCH(QByteArray, forceClone);
         QCOMPARE(DiskHandler::_forceClone, !forceClone.isEmpty());
         QCOMPARE(qgetenv("GUI_TYPE"), QByteArray("Q"));
+        // The engine as the console starts it (a double that notes its environment).
+        Sandbox::writeDouble("vaultine", QStringLiteral("#!/bin/sh\necho \"${IMAGE_CODEC-unset} $*\" > '%1/engine-env'\n").arg(Sandbox::root()));
+        Progress dialog("/mnt/usb/x.bim");
+        QCOMPARE(Utils::GetInstance()->ExecuteProgressShell("vaultine", {"-b", "bim", "/mnt/usb/x.bim"}, &dialog, false), 0);
+        QFile::remove(Sandbox::doublesDir() + "/vaultine");
+        QFETCH(QByteArray, imageCodec);
+        QCOMPARE(Sandbox::readFile(Sandbox::root() + "/engine-env"),
+                 (imageCodec.isEmpty() ? QByteArray("unset") : imageCodec) + " -b bim /mnt/usb/x.bim\n");
         QVERIFY2(mainLog().contains(QStringLiteral("Input Options %1 \n").arg(commandLine.split(QLatin1Char(' ')).join(", "))), qPrintable(mainLog()));
     }
 
