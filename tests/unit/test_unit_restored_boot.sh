@@ -1,0 +1,240 @@
+#!/bin/bash
+# The whole service loop on a UEFI unit with Secure Boot, ending with the proof that counts: the
+# restored drive boots.
+#  1. A source drive holds a small bootable system on its EFI partition (Debian's signed shim,
+#     GRUB and kernel, and an initramfs that prints a known line on the serial port and powers
+#     off) beside the NTFS data partition; the engine backs it up onto a FAT32 stick.
+#  2. A unit with a blank drive and fresh UEFI variables (network boot first) boots through the
+#     PXE server with auto-restore-reboot: the console deploys the stick's set and reboots.
+#  3. The unit boots over the network again (its boot order still says so) through shim, GRUB
+#     and the signed kernel to the console's main window, with Secure Boot on (the kernel says so
+#     and locks itself down); in the console's service terminal the technician opens pxeswitch's
+#     window and picks the drive's boot entry on its UEFI page: the real efibootmgr rewrites
+#     OVMF's boot order.
+#  4. The unit's next power-on starts the restored system from its own drive: the known line
+#     appears, and the PXE server heard nothing from the unit.
+# Each phase prints its time, and the service boot its time from power-on to the console.
+set -uo pipefail
+. "$BRENLOW_TESTS/sandbox/lib.sh"
+source_dir=$BRENLOW_SOURCE
+netboot=${BRENLOW_NETBOOT:-}
+work=$BRENLOW_SANDBOX/loop
+mkdir -p "$work"
+KNOWN_LINE="restored system: booted from the unit's own drive"
+
+for tool in qemu-system-x86_64 dnsmasq mkfs.vfat mcopy mmd gcc cpio python3; do
+    command -v "$tool" >/dev/null || sbx_skip "restored boot: $tool is missing (scripts/setup installs it)"
+done
+shim=/usr/lib/shim/shimx64.efi.signed grub=/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed
+for file in "$shim" "$grub" /usr/share/OVMF/OVMF_CODE_4M.ms.fd; do
+    [ -f "$file" ] || sbx_skip "restored boot: $file is missing (scripts/setup installs shim-signed, grub-efi-amd64-signed, ovmf)"
+done
+[ -n "$netboot" ] && [ -f "$netboot/vmlinuz" ] ||
+    sbx_skip "restored boot: no network-boot folder (the unit_image test builds it)"
+export BRENLOW_NETBOOT=$netboot MTOOLS_SKIP_CHECK=1
+
+phase_started=0
+phase() { phase_started=$(date +%s); echo "== $*"; }
+phase_done() { echo "== $1: $(( $(date +%s) - phase_started )) s"; }
+unit() { "$source_dir/scripts/unit" "$@"; }
+qmp() { "$source_dir/scripts/qmp" "$work/qmp.sock" "$@"; }
+picture_check() { python3 "$BRENLOW_TESTS/unit/unit_picture.py" "$@"; }
+
+# --- 1. The source drive and its backup ------------------------------------------------------
+phase "source drive with a bootable EFI partition, backed up to a stick"
+# The small system: a static init that prints the known line and powers the machine off.
+mkdir -p "$work/initramfs/dev"
+cat > "$work/init.c" <<EOF
+#include <stdio.h>
+#include <sys/reboot.h>
+#include <unistd.h>
+int main(void)
+{
+    printf("\n%s\n", "$KNOWN_LINE");
+    fflush(stdout);
+    sync();
+    reboot(RB_POWER_OFF);
+    return 1;
+}
+EOF
+gcc -static -Os -o "$work/initramfs/init" "$work/init.c" || sbx_fail "cannot build the small system's init"
+mknod "$work/initramfs/dev/console" c 5 1
+(cd "$work/initramfs" && find . | cpio -o -H newc --quiet) > "$work/initrd.img"
+# GRUB (signed, from the removable path, after shim) reads its menu from EFI/debian.
+printf 'set timeout=0\nlinux /vmlinuz console=ttyS0 panic=-1\ninitrd /initrd.img\nboot\n' > "$work/grub.cfg"
+
+src=$(sbx_drive source 1G)
+sbx_gpt "$src" -n 1:2048:+100M -t 1:ef00 -c 1:EFI -n 2:0:+16M -t 2:0c01 -c 2:Reserved \
+    -n 3:0:0 -t 3:0700 -c 3:Data || sbx_fail "source table"
+esp=$(sbx_part "$src" 1)
+mkdosfs -F 32 -n EFI "$esp" >/dev/null || sbx_fail "mkdosfs"
+mmd -i "$esp" ::/EFI ::/EFI/BOOT ::/EFI/debian || sbx_fail "mmd"
+mcopy -i "$esp" "$shim" ::/EFI/BOOT/BOOTX64.EFI && mcopy -i "$esp" "$grub" ::/EFI/BOOT/grubx64.efi &&
+    mcopy -i "$esp" "$work/grub.cfg" ::/EFI/debian/grub.cfg &&
+    mcopy -i "$esp" "$netboot/vmlinuz" ::/vmlinuz && mcopy -i "$esp" "$work/initrd.img" ::/initrd.img ||
+    sbx_fail "cannot fill the EFI partition"
+mkntfs -Q -q -L Data "$(sbx_part "$src" 3)" || sbx_fail "mkntfs"
+mkdir -p "$work/fill" && ntfs-3g "$(sbx_part "$src" 3)" "$work/fill" || sbx_fail "ntfs-3g"
+mkdir -p "$work/fill/Users/Technician" && seq 1 100000 > "$work/fill/Users/Technician/numbers.txt"
+fusermount -u "$work/fill"
+
+sbx_ahd "$src"
+mkdir -p "$work/set/images"
+vaultine -b bim "$work/set/images/bootable.bim" > "$work/backup.log" 2>&1 ||
+    { cat "$work/backup.log"; sbx_fail "the engine's backup of the source failed"; }
+stick=$work/stick.img
+truncate -s 256M "$stick"
+printf 'label: dos\nstart=2048, type=c\n' | sfdisk -q "$stick" >/dev/null || sbx_fail "stick table"
+mkfs.vfat -F 32 -n STICK --offset 2048 "$stick" $(( 256 * 1024 - 1024 )) >/dev/null || sbx_fail "mkfs.vfat"
+mcopy -i "$stick@@1M" -s "$work/set/images" ::/ || sbx_fail "mcopy"
+phase_done source
+
+# --- 2. PXE boot with a blank drive, automatic restore -----------------------------------------
+phase "UEFI unit with a blank drive: network boot, automatic restore, reboot"
+drive=$work/unit.img
+truncate -s 2G "$drive"
+unit --firmware uefi-secure --pxe-server --drive "$drive" --stick "$stick" --log "$work/restore.log" \
+    --timeout 600 auto-restore-reboot || { tail -n 40 "$work/restore.log"; sbx_fail "the unit did not end by itself after the restore"; }
+grep -q 'pxe_client: vaultine -d bim /mnt/usb/images/bootable.bim' "$work/restore.log" ||
+    sbx_fail "the console did not deploy the stick's set"
+grep -q 'reboot: Restarting system' "$work/restore.log" || sbx_fail "the unit did not reboot after the restore"
+[ -f "$drive.uefi-secure-vars" ] || sbx_fail "the unit's UEFI variables were not kept beside its drive"
+phase_done restore
+
+# --- 3. Network boot again; pxeswitch puts the drive's entry first -----------------------------
+phase "service boot with Secure Boot: pxeswitch's UEFI page puts the drive first"
+log=$work/service.log
+# loglevel=7: the kernel's informational lines (Secure Boot's among them) reach the serial line.
+unit --firmware uefi-secure --pxe-server --drive "$drive" --log "$log" --timeout 600 --qmp "$work/qmp.sock" \
+    loglevel=7 > "$work/service.out" 2>&1 &
+unit_pid=$!
+trap 'kill -0 $unit_pid 2>/dev/null && { qmp "{\"execute\":\"quit\"}" >/dev/null 2>&1 || kill $unit_pid; wait $unit_pid; }' EXIT
+unit_fail() { grep -a 'pxe_client: \|pxeswitch\|Boot' "$log" | tail -n 40; sbx_fail "$@"; }
+wait_for() {   # wait_for SECONDS PATTERN: a line of the unit's serial log
+    local limit=$(( $(date +%s) + $1 ))
+    until grep -aq "$2" "$log"; do
+        [ "$(date +%s)" -lt "$limit" ] && kill -0 $unit_pid 2>/dev/null || return 1
+        sleep 1
+    done
+}
+wait_for 420 'pxe_client: Start Timer' || unit_fail "the unit did not boot over the network to the console"
+screen() { qmp "{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"$1\"}}" >/dev/null; }
+limit=$(( $(date +%s) + 120 ))
+until screen "$work/main.ppm" && picture_check main "$work/main.ppm" >/dev/null 2>&1; do
+    [ "$(date +%s)" -lt "$limit" ] || { picture_check main "$work/main.ppm"; unit_fail "the console's main window is not on the screen"; }
+    sleep 2
+done
+secure_seconds=$(( $(date +%s) - phase_started ))
+echo "uefi-secure: the console's main window was on the screen $secure_seconds s after the unit started"
+for file in shimx64.efi grubx64.efi grub/grub.cfg "grub/units/52:54:00:12:34:56.cfg" vmlinuz initrd.img root.img; do
+    grep -q "sent .*/www/$file to " "$work/service-dhcp.log" || unit_fail "the unit did not load $file from the PXE server"
+done
+! grep -q 'pxelinux.0' "$work/service-dhcp.log" || unit_fail "UEFI firmware was offered the legacy loader"
+grep -aq 'secureboot: Secure boot enabled' "$log" ||
+    unit_fail "the kernel does not say Secure Boot is on"
+grep -aq 'Kernel is locked down from EFI Secure Boot' "$log" || unit_fail "the kernel is not locked down under Secure Boot"
+grep -aq 'Command line:.*boot=brenlow.*console=ttyS0 loglevel=7' "$log" || unit_fail "the kernel did not get the unit's words"
+# The service terminal (the menu's last row), its password, then commands whose output goes to
+# the serial line (/dev/console there), where this test reads it.
+rows=$(picture_check button "$work/main.ppm" 99 2>&1 | sed -n 's/.*only \([0-9]*\) buttons.*/\1/p')
+read -r tx ty < <(picture_check button "$work/main.ppm" "${rows:-0}") || unit_fail "no Terminal row on the screen"
+# wait_screen SECONDS PPM MODE [REF...]: until the screen passes picture_check MODE.
+wait_screen() {
+    local limit=$(( $(date +%s) + $1 )) picture=$2 mode=$3
+    shift 3
+    while :; do
+        screen "$picture" && picture_check "$mode" "$picture" "$@" >/dev/null 2>&1 && return 0
+        [ "$(date +%s)" -lt "$limit" ] || { picture_check "$mode" "$picture" "$@"; return 1; }
+        sleep 1
+    done
+}
+# A click before the session takes pointer input is lost: pressed again until the box shows.
+for attempt in 1 2 3 4 5; do
+    qmp click:$tx,$ty >/dev/null
+    wait_screen 15 "$work/login.ppm" dialog "$work/main.ppm" 2>/dev/null && break
+done
+picture_check dialog "$work/login.ppm" "$work/main.ppm" || unit_fail "no password box after pressing Terminal"
+# The password box is in the middle of the screen; keyboard focus follows the pointer.
+qmp click:500,348 sleep:1 type:quindrel key:ret >/dev/null
+# terminal_shown PPM: the terminal's white page fills the middle of the screen.
+terminal_shown() {
+    python3 - "$1" <<'PY'
+import sys
+header, size, depth, pixels = open(sys.argv[1], 'rb').read().split(b'\n', 3)
+width = int(size.split()[0])
+box = [pixels[(y * width + x) * 3:(y * width + x) * 3 + 3] for y in range(100, 640, 8) for x in range(80, 900, 8)]
+sys.exit(0 if sum(p == b'\xff\xff\xff' for p in box) > len(box) * 8 // 10 else 1)
+PY
+}
+limit=$(( $(date +%s) + 60 ))
+until screen "$work/terminal.ppm" && terminal_shown "$work/terminal.ppm"; do
+    [ "$(date +%s)" -lt "$limit" ] || unit_fail "no terminal after the password"
+    sleep 1
+done
+sleep 3
+qmp 'type:script -q -c free /dev/console' key:ret 'type:script -q -c efibootmgr /dev/console' key:ret >/dev/null
+wait_for 90 '^BootOrder: ' || unit_fail "no service terminal (efibootmgr did not answer on the serial line)"
+sleep 2
+grep -a '^Boot' "$log" | tr -d '\r' > "$work/before.txt"
+cat "$work/before.txt"
+grep -a -A 1 '^ *total' "$log" | tr -d '\r' | head -n 2   # the unit's memory (KiB), as the README quotes it
+disk=$(sed -n 's/^Boot\([0-9A-F]\{4\}\)\* .*QEMU HARDDISK.*/\1/p' "$work/before.txt" | head -n 1)
+[ -n "$disk" ] || unit_fail "OVMF lists no entry for the unit's drive"
+order=$(sed -n 's/^BootOrder: //p' "$work/before.txt")
+[ "${order%%,*}" != "$disk" ] || unit_fail "the drive is first already: nothing would prove pxeswitch's change"
+# pxeswitch_shown PPM: pxeswitch's window (Qt's own grey, no style sheet) covers the top left.
+pxeswitch_shown() {
+    python3 - "$1" <<'PY'
+import sys
+header, size, depth, pixels = open(sys.argv[1], 'rb').read().split(b'\n', 3)
+width = int(size.split()[0])
+box = [pixels[(y * width + x) * 3:(y * width + x) * 3 + 3] for y in range(40, 340, 6) for x in range(4, 560, 6)]
+sys.exit(0 if sum(p == bytes((239, 239, 239)) for p in box) > len(box) // 5 else 1)
+PY
+}
+# pxeswitch's window; when it closes, the terminal lists the boot entries again.
+qmp 'type:pxeswitch -g ; script -q -c efibootmgr /dev/console' key:ret >/dev/null
+limit=$(( $(date +%s) + 120 ))
+until screen "$work/pxeswitch.ppm" && pxeswitch_shown "$work/pxeswitch.ppm"; do
+    [ "$(date +%s)" -lt "$limit" ] || unit_fail "pxeswitch's window did not show"
+    sleep 2
+done
+sleep 3
+# The window sits at the screen's top left (no window manager): its "UEFI Boot" page, then the
+# "First Boot Option" list, moved from the current entry to the drive's, then OK.
+qmp click:150,22 sleep:5 click:335,268 sleep:2 >/dev/null
+names=$(grep -a '^Boot00[0-9A-F][0-9A-F]\*' "$work/before.txt" | sed 's/^Boot\(....\)\* .*/\1/')
+current=$(sed -n 's/^BootCurrent: //p' "$work/before.txt")
+from=$(echo "$names" | grep -n "^$current\$" | cut -d: -f1)
+to=$(echo "$names" | grep -n "^$disk\$" | cut -d: -f1)
+[ -n "$from" ] && [ -n "$to" ] || unit_fail "cannot place the current entry ($current) or the drive's ($disk) in the list"
+step=down count=$(( to - from ))
+[ $count -ge 0 ] || { step=up; count=$(( -count )); }
+for _ in $(seq 1 $count); do qmp key:$step sleep:0.5 >/dev/null; done
+qmp key:ret sleep:8 >/dev/null
+screen "$work/pxeswitch-set.ppm"
+qmp click:430,309 >/dev/null
+limit=$(( $(date +%s) + 60 ))
+until [ "$(grep -ac '^BootOrder: ' "$log")" -ge 2 ]; do
+    [ "$(date +%s)" -lt "$limit" ] || unit_fail "no listing after pxeswitch's window closed"
+    sleep 1
+done
+sleep 2
+after=$(grep -a '^BootOrder: ' "$log" | tail -n 1 | tr -d '\r')
+echo "before: BootOrder: $order; after pxeswitch: $after"
+[ "$(echo "${after#BootOrder: }" | cut -d, -f1)" = "$disk" ] ||
+    unit_fail "pxeswitch did not put the drive's entry $disk first"
+qmp '{"execute":"quit"}' >/dev/null
+wait $unit_pid || true
+trap - EXIT
+phase_done service
+
+# --- 4. The next power-on starts the restored system -------------------------------------------
+phase "the unit starts the restored system from its drive"
+unit --firmware uefi-secure --pxe-server --drive "$drive" --log "$work/restored.log" --timeout 300 ||
+    { tail -n 30 "$work/restored.log"; sbx_fail "the unit did not power off by itself"; }
+grep -aq "$KNOWN_LINE" "$work/restored.log" || { tail -n 30 "$work/restored.log"; sbx_fail "the restored system did not start"; }
+grep -aq 'secureboot: Secure boot enabled' "$work/restored.log" || sbx_fail "the restored system did not start under Secure Boot"
+! grep -q 'DHCPDISCOVER' "$work/restored-dhcp.log" || sbx_fail "the unit asked the PXE server before its drive"
+phase_done restored
+echo "PASS: uefi-secure console $secure_seconds s after the unit started; the restored drive boots"
