@@ -167,9 +167,7 @@ sleep 3
 [ "$(stat -c %s /tmp/BiosHandler.log 2>/dev/null || echo 0)" -gt "$before" ] && say "the LAN boot utility logged"
 found=$(grep -rlsF -D skip -f /mnt/smb/.pattern /var/log /tmp /run /etc /root /var/lib /proc/[0-9]*/cmdline /proc/[0-9]*/environ 2>/dev/null | grep -v '^/proc/self/\|^/proc/thread-self/')
 say "password found in: ${found:-nothing}"
-say "crashing the console"
-sleep 1
-kill -SEGV "$(pgrep -x -f /usr/bin/console)"
+say "done"
 CHECK
 # The production server: a model, its firmware version and archive (files and their list).
 prod=$work/prod
@@ -258,18 +256,12 @@ qmp type:quindrel key:ret >/dev/null
 # The terminal (dark, without the console's button faces) is open once the console says so.
 wait_for 30 'pxe_client: Key Bindings' || unit_fail "no terminal"
 qmp sleep:3 click:512,384 sleep:1 type:bash\ /mnt/smb/unitcheck.sh key:ret >/dev/null
-wait_for 90 'unitcheck: crashing the console' || unit_fail "the check script did not run"
+wait_for 90 'unitcheck: done' || unit_fail "the check script did not run"
 grep -a 'unitcheck:' "$work/network.log"
 grep -aq 'unitcheck: card .* address 10.0.2.15/' "$work/network.log" || unit_fail "the boot card (/tmp/eth) does not hold 10.0.2.15"
 grep -aq 'unitcheck: bootwatch took the request' "$work/network.log" || unit_fail "bootwatch did not take a request"
 grep -aq 'unitcheck: x11vnc runs' "$work/network.log" || unit_fail "x11vnc does not run"
 grep -aq 'unitcheck: password found in: nothing' "$work/network.log" || unit_fail "the share's password is in a file of the unit"
-# A crashed console: its log on the screen, and no reboot.
-wait_for 60 'brenlow: the console crashed' || unit_fail "the session did not report the crash"
-wait_text 30 "$work/crash.ppm" the console crashed >/dev/null || unit_fail "the crash is not on the unit's screen"
-sleep 20
-kill -0 "$unit_pid" 2>/dev/null || sbx_fail "the unit ended after the console crashed"
-grep -aq 'reboot: Restarting' "$work/network.log" && sbx_fail "the unit rebooted after the console crashed"
 unit_stop
 for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done
 helpers=()
