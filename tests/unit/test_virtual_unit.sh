@@ -9,8 +9,7 @@
 #     with user and password) is read back here with its checksums; Install Image fetches a
 #     firmware from the production server here (prod-server=10.0.2.2) onto the drive; from the
 #     service terminal a script on the share proves bootwatch takes a request and the share's
-#     password is in no file, log or command line of the unit, then crashes the console: its log
-#     stays on the screen and the unit does not reboot;
+#     password is in no file, log or command line of the unit.
 #  2. automatic restore: a FAT32 stick made here holds an image set the engine made here from a
 #     drive with known files; the unit boots with auto-restore-reboot, deploys it and reboots;
 #     the drive then holds the source's partitions, reordered and grown, file for file;
@@ -140,7 +139,7 @@ file_name() {
 }
 
 # --- 1. The unit on the network ----------------------------------------------------------------
-phase "the unit on the network: address, remote view, share backup, firmware install, crash"
+phase "the unit on the network: address, remote view, share backup, firmware install"
 # The unit's drive: EFI, reserved and an NTFS data partition with files.
 net_dev=$(sbx_drive network 4G)
 sbx_unit_drive "$net_dev" >/dev/null 2>&1 || sbx_fail "could not make the unit's drive"
