@@ -9,10 +9,16 @@ background, the push buttons' face and the dark text.
                     it while it asks or works), the screen differs from every REF picture (the
                     main window, the dialog before) and shows buttons
   button PPM N      prints the centre "X Y" of the N-th button of the menu column (from the top)
+  text PPM          prints the words on the screen, line by line, as tesseract reads them
+  find PPM WORDS    prints the centre "X Y" of the first line on the screen that holds WORDS
+                    (letter case and blanks aside), to click it as a technician would
 
 Exit status 0 when the check holds; otherwise 1 with the reason on the error output.
 """
+import os
+import subprocess
 import sys
+import tempfile
 
 BACKGROUND = (236, 240, 245)
 BUTTON_FACE = (250, 251, 253)
@@ -125,11 +131,49 @@ def check_dialog(screen, references):
     return None
 
 
+def read_lines(path):
+    """The screen's lines as tesseract reads them: [(text, left, top, right, bottom)]. The picture
+    is scaled up twice first (the console's small fonts read better)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        width, height, pixels = read_ppm(path)
+        big = bytearray()
+        for y in range(height):
+            row = bytearray()
+            for x in range(width):
+                row += pixels[(y * width + x) * 3:(y * width + x) * 3 + 3] * 2
+            big += row * 2
+        scaled = os.path.join(tmp, 'screen.ppm')
+        with open(scaled, 'wb') as f:
+            f.write(b'P6\n%d %d\n255\n' % (width * 2, height * 2) + bytes(big))
+        tsv = subprocess.run(['tesseract', scaled, '-', '--psm', '11', 'tsv'], capture_output=True,
+                             text=True, check=True).stdout
+    words = {}
+    for row in tsv.splitlines()[1:]:
+        f = row.split('\t')
+        if len(f) < 12 or f[0] != '5' or not f[11].strip():
+            continue
+        left, top, w, h = (int(v) // 2 for v in f[6:10])
+        key = (f[2], f[3], f[4])
+        words.setdefault(key, []).append((f[11].strip(), left, top, left + w, top + h))
+    lines = []
+    for parts in words.values():
+        text = ' '.join(p[0] for p in parts)
+        lines.append((text, min(p[1] for p in parts), min(p[2] for p in parts),
+                      max(p[3] for p in parts), max(p[4] for p in parts)))
+    lines.sort(key=lambda l: (l[2], l[1]))
+    return lines
+
+
+def squeeze(text):
+    return ''.join(text.lower().split())
+
+
 def main(argv):
     if len(argv) < 3:
         sys.stderr.write(__doc__)
         return 2
     mode, screen = argv[1], Screen(argv[2])
+    problem = None
     if mode == 'main':
         problem = check_main(screen)
     elif mode == 'dialog':
@@ -155,6 +199,21 @@ def main(argv):
                     if screen.at(probe, y) == BUTTON_FACE:
                         right = probe
                 print((left + right) // 2, y)
+    elif mode == 'text':
+        for line in read_lines(argv[2]):
+            print(line[0])
+    elif mode == 'find':
+        wanted = squeeze(' '.join(argv[3:]))
+        lines = read_lines(argv[2])
+        hits = [l for l in lines if wanted in squeeze(l[0])]
+        if hits:
+            text, left, top, right, bottom = hits[0]
+            # A line holding more than the words: the words' own share of it, from its left.
+            start = squeeze(text).index(wanted)
+            share = (start + len(wanted) / 2) / max(1, len(squeeze(text)))
+            print(left + int((right - left) * share), (top + bottom) // 2)
+        else:
+            problem = 'no line reads %r (the screen reads: %s)' % (' '.join(argv[3:]), ' | '.join(l[0] for l in lines))
     else:
         sys.stderr.write(__doc__)
         return 2
