@@ -16,8 +16,7 @@
 #  3. backup through the console's window with the unit's own keyboard and mouse (QEMU's
 #     monitor): Backup, USB, a typed name, confirm, the success box; the set is then read from
 #     the stick here, its checksum list checked, and restored by the engine onto a loop drive
-#     whose files equal the unit's; then Deploy Windows from the share onto this larger drive:
-#     the files of the set from phase 1, the data partition last and grown.
+#     whose files equal the unit's.
 # Each phase prints its time.
 set -uo pipefail
 . "$BRENLOW_TESTS/sandbox/lib.sh"
@@ -375,23 +374,9 @@ backup_seconds=$(( $(date +%s) - started ))
 qmp key:ret >/dev/null
 wait_screen 30 "$work/after.ppm" main || unit_fail "the success box did not close"
 
-# Deploy Windows (seventh row) from the share: the set backed up there in phase 1.
-deploy_started=$(date +%s)
-press_row 7 "$work/after.ppm" || unit_fail "no source dialog after pressing Deploy Windows"
-choose_share "$work/after.dialog.ppm" || unit_fail "could not choose and type the share for the deploy"
-file_name 60 "$work/open.ppm" net1.bim || unit_fail "no file dialog on the share"
-wait_text 60 "$work/deploy-confirm.ppm" want to deploy >/dev/null || unit_fail "no deploy question"
-qmp key:ret >/dev/null
-wait_for 400 'pxe_client: Restore Done' || unit_fail "the deploy from the share did not end"
-grep -aq 'pxe_client: Restore Done 0' "$work/backup-unit.log" || unit_fail "the console reports a failed deploy from the share"
-grep -aq 'pxe_client: vaultine -d bim /mnt/smb/net1.bim' "$work/backup-unit.log" || unit_fail "the console did not deploy /mnt/smb/net1.bim"
-deploy_seconds=$(( $(date +%s) - deploy_started ))
-wait_text 30 "$work/deployed.ppm" Image Restore Successful >/dev/null || unit_fail "no success box after the deploy"
-qmp key:ret >/dev/null
-wait_screen 30 "$work/after-deploy.ppm" main || unit_fail "the deploy's success box did not close"
 # Exit: the console closes (Debian's kernel, so the button reads Exit) and the unit reboots.
 qmp key:ctrl+alt+delete >/dev/null
-wait_screen 30 "$work/exit.ppm" dialog "$work/after-deploy.ppm" || unit_fail "no exit question"
+wait_screen 30 "$work/exit.ppm" dialog "$work/after.ppm" || unit_fail "no exit question"
 qmp key:ret >/dev/null
 wait $unit_pid || unit_fail "the unit did not reboot after the console ended"
 grep -q 'reboot: Restarting system' "$work/backup-unit.log" || unit_fail "the unit did not reboot after Exit"
@@ -409,19 +394,5 @@ sbx_probe "$check"
 sbx_expect_eq "the restored files" "$unit_files" "$(ntfs_files "$(sbx_part "$check" 4)")"
 echo "backup: through the window in $backup_seconds s"
 
-# The drive after the deploy from the share: phase 1's files, the data partition last and grown.
-dst=$(losetup -f --show "$drive") && echo "$dst" >> "$BRENLOW_SANDBOX/loops"
-sbx_probe "$dst"
-types=$(sfdisk -l -q -o Device,Type "$dst")
-echo "$types"
-[ "$(echo "$types" | tail -n 1 | grep -c 'Microsoft basic data')" = 1 ] || sbx_fail "the data partition is not last after the deploy from the share"
-data=$(echo "$types" | tail -n 1 | awk '{ print $1 }')
-last_usable=$(sgdisk -p "$dst" | sed -n 's/.*last usable sector is \([0-9]*\).*/\1/p')
-data_end=$(sgdisk -i "${data##*p}" "$dst" | sed -n 's/^Last sector: \([0-9]*\).*/\1/p')
-[ -n "$data_end" ] && [ $(( last_usable - data_end )) -lt 4096 ] ||
-    sbx_fail "the deployed data partition was not grown to the end of the larger drive"
-sbx_expect_eq "the files deployed from the share" "$network_files" "$(ntfs_files "$data")"
-partx -d "$dst" 2>/dev/null; losetup -d "$dst"
-echo "deploy: from the share onto a 5 GiB drive (the set's drive: 4 GiB) in $deploy_seconds s, files identical"
 phase_done backup
-echo "PASS: boot to the console $boot_seconds s, network ($ip_line), share backup $share_backup_seconds s, firmware install $install_seconds s, restore $restore_seconds s, USB backup $backup_seconds s, share deploy $deploy_seconds s"
+echo "PASS: boot to the console $boot_seconds s, network ($ip_line), share backup $share_backup_seconds s, firmware install $install_seconds s, restore $restore_seconds s, USB backup $backup_seconds s"
