@@ -142,7 +142,6 @@ phase "the unit on the network: address, remote view, share backup, firmware ins
 # The unit's drive: EFI, reserved and an NTFS data partition with files.
 net_dev=$(sbx_drive network 4G)
 sbx_unit_drive "$net_dev" >/dev/null 2>&1 || sbx_fail "could not make the unit's drive"
-network_files=$(ntfs_files "$(sbx_part "$net_dev" 3)")
 partx -d "$net_dev" 2>/dev/null; losetup -d "$net_dev"
 net_drive=$BRENLOW_SANDBOX/drives/network.img
 # The share, and on it the check the technician runs from the service terminal (below) with the
