@@ -19,10 +19,7 @@ done
     sbx_skip "legacy PXE: no network-boot folder (the unit_image test builds it)"
 export BRENLOW_NETBOOT=$netboot
 
-phase_started=0
-phase() { phase_started=$(date +%s); echo "== $*"; }
-phase_done() { echo "== $1: $(( $(date +%s) - phase_started )) s"; }
-picture_check() { python3 "$BRENLOW_TESTS/unit/unit_picture.py" "$@"; }
+. "$BRENLOW_TESTS/unit/unitlib.sh"
 
 # boot_to_console NAME UNIT-OPTIONS...: boots a unit until the console's main window shows;
 # prints the seconds from power-on.

@@ -33,12 +33,9 @@ done
     sbx_skip "restored boot: no network-boot folder (the unit_image test builds it)"
 export BRENLOW_NETBOOT=$netboot MTOOLS_SKIP_CHECK=1
 
-phase_started=0
-phase() { phase_started=$(date +%s); echo "== $*"; }
-phase_done() { echo "== $1: $(( $(date +%s) - phase_started )) s"; }
-unit() { "$source_dir/scripts/unit" "$@"; }
-qmp() { "$source_dir/scripts/qmp" "$work/qmp.sock" "$@"; }
-picture_check() { python3 "$BRENLOW_TESTS/unit/unit_picture.py" "$@"; }
+. "$BRENLOW_TESTS/unit/unitlib.sh"
+unit_log_lines='pxe_client: \|pxeswitch\|Boot'
+trap unit_stop EXIT
 
 # --- 1. The source drive and its backup ------------------------------------------------------
 phase "source drive with a bootable EFI partition, backed up to a stick"
@@ -105,20 +102,8 @@ phase_done restore
 phase "service boot with Secure Boot: pxeswitch's UEFI page puts the drive first"
 log=$work/service.log
 # loglevel=7: the kernel's informational lines (Secure Boot's among them) reach the serial line.
-unit --firmware uefi-secure --pxe-server --drive "$drive" --log "$log" --timeout 600 --qmp "$work/qmp.sock" \
-    loglevel=7 > "$work/service.out" 2>&1 &
-unit_pid=$!
-trap 'kill -0 $unit_pid 2>/dev/null && { qmp "{\"execute\":\"quit\"}" >/dev/null 2>&1 || kill $unit_pid; wait $unit_pid; }' EXIT
-unit_fail() { grep -a 'pxe_client: \|pxeswitch\|Boot' "$log" | tail -n 40; sbx_fail "$@"; }
-wait_for() {   # wait_for SECONDS PATTERN: a line of the unit's serial log
-    local limit=$(( $(date +%s) + $1 ))
-    until grep -aq "$2" "$log"; do
-        [ "$(date +%s)" -lt "$limit" ] && kill -0 $unit_pid 2>/dev/null || return 1
-        sleep 1
-    done
-}
+unit_start "$log" --firmware uefi-secure --pxe-server --drive "$drive" --timeout 600 loglevel=7 > "$work/service.out" 2>&1
 wait_for 420 'pxe_client: Start Timer' || unit_fail "the unit did not boot over the network to the console"
-screen() { qmp "{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"$1\"}}" >/dev/null; }
 limit=$(( $(date +%s) + 120 ))
 until screen "$work/main.ppm" && picture_check main "$work/main.ppm" >/dev/null 2>&1; do
     [ "$(date +%s)" -lt "$limit" ] || { picture_check main "$work/main.ppm"; unit_fail "the console's main window is not on the screen"; }
@@ -138,16 +123,6 @@ grep -aq 'Command line:.*boot=brenlow.*console=ttyS0 loglevel=7' "$log" || unit_
 # the serial line (/dev/console there), where this test reads it.
 rows=$(picture_check button "$work/main.ppm" 99 2>&1 | sed -n 's/.*only \([0-9]*\) buttons.*/\1/p')
 read -r tx ty < <(picture_check button "$work/main.ppm" "${rows:-0}") || unit_fail "no Terminal row on the screen"
-# wait_screen SECONDS PPM MODE [REF...]: until the screen passes picture_check MODE.
-wait_screen() {
-    local limit=$(( $(date +%s) + $1 )) picture=$2 mode=$3
-    shift 3
-    while :; do
-        screen "$picture" && picture_check "$mode" "$picture" "$@" >/dev/null 2>&1 && return 0
-        [ "$(date +%s)" -lt "$limit" ] || { picture_check "$mode" "$picture" "$@"; return 1; }
-        sleep 1
-    done
-}
 # A click before the session takes pointer input is lost: pressed again until the box shows.
 for attempt in 1 2 3 4 5; do
     qmp click:$tx,$ty >/dev/null
@@ -224,9 +199,7 @@ after=$(grep -a '^BootOrder: ' "$log" | tail -n 1 | tr -d '\r')
 echo "before: BootOrder: $order; after pxeswitch: $after"
 [ "$(echo "${after#BootOrder: }" | cut -d, -f1)" = "$disk" ] ||
     unit_fail "pxeswitch did not put the drive's entry $disk first"
-qmp '{"execute":"quit"}' >/dev/null
-wait $unit_pid || true
-trap - EXIT
+unit_stop
 phase_done service
 
 # --- 4. The next power-on starts the restored system -------------------------------------------

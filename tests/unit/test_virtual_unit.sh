@@ -35,15 +35,10 @@ vnc_password=$BRENLOW_BUILD/unit/vnc-password
 share_password=brenlow-share
 export BRENLOW_NETBOOT=$netboot
 
-phase_started=0
-phase() { phase_started=$(date +%s); echo "== $*"; }
-phase_done() { echo "== $1: $(( $(date +%s) - phase_started )) s"; }
-
-unit() { "$source_dir/scripts/unit" "$@"; }
-qmp() { "$source_dir/scripts/qmp" "$work/qmp.sock" "$@"; }
-
-# picture_check PPM MODE: checks a picture of the unit's screen (see unit_picture.py).
-picture_check() { python3 "$BRENLOW_TESTS/unit/unit_picture.py" "$@"; }
+. "$BRENLOW_TESTS/unit/unitlib.sh"
+unit_log_lines='pxe_client: \|vnc_client: \|brenlow:\|unitcheck:'
+helpers=()
+trap 'unit_stop; for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done' EXIT
 
 # ntfs_files DEV: "md5  path" of every file on the NTFS volume DEV, sorted.
 ntfs_files() {
@@ -54,71 +49,6 @@ ntfs_files() {
     fusermount -u "$mnt"
 }
 
-# --- Helpers for a unit driven through its screen, keyboard and mouse ------------------------
-# unit_start LOG ARGS...: boots a unit (scripts/unit with ARGS) in the background; unit_pid is
-# scripts/unit's process, whose network namespace is the unit's network (nsenter -t $unit_pid -n).
-unit_log= unit_pid=
-unit_start() {
-    unit_log=$1
-    shift
-    "$source_dir/scripts/unit" --log "$unit_log" --qmp "$work/qmp.sock" "$@" &
-    unit_pid=$!
-}
-# A unit still running when this test ends is powered off first (QEMU told to quit), so that
-# scripts/unit removes what it made before the sandbox ends.
-unit_stop() {
-    [ -n "$unit_pid" ] && kill -0 "$unit_pid" 2>/dev/null || return 0
-    qmp '{"execute":"quit"}' >/dev/null 2>&1 || kill "$unit_pid"
-    wait "$unit_pid"
-}
-helpers=()
-trap 'unit_stop; for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done' EXIT
-# A failure shows what the console logged last.
-unit_fail() {
-    grep -a 'pxe_client: \|vnc_client: \|brenlow:\|unitcheck:' "$unit_log" | grep -v 'server ip' | tail -n 40
-    sbx_fail "$@"
-}
-wait_for() {   # wait_for SECONDS PATTERN: a line of the unit's serial log
-    local limit=$(( $(date +%s) + $1 ))
-    until grep -aq "$2" "$unit_log"; do
-        [ "$(date +%s)" -lt "$limit" ] && kill -0 $unit_pid 2>/dev/null || return 1
-        sleep 1
-    done
-}
-screen() { qmp "{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"$1\"}}" >/dev/null; }
-# wait_screen SECONDS PPM MODE [REF...]: until the screen passes picture_check MODE; a dialog
-# must differ from the REF pictures (the main window, the dialog before).
-wait_screen() {
-    local limit=$(( $(date +%s) + $1 )) picture=$2 mode=$3
-    shift 3
-    while :; do
-        screen "$picture" && picture_check "$mode" "$picture" "$@" >/dev/null 2>&1 && return 0
-        [ "$(date +%s)" -lt "$limit" ] || { picture_check "$mode" "$picture" "$@"; return 1; }
-        sleep 1
-    done
-}
-# wait_text SECONDS PPM WORDS...: until the screen reads WORDS (tesseract); prints where they are.
-wait_text() {
-    local limit=$(( $(date +%s) + $1 )) picture=$2
-    shift 2
-    while :; do
-        screen "$picture" && picture_check find "$picture" "$@" 2>/dev/null && return 0
-        [ "$(date +%s)" -lt "$limit" ] || { picture_check find "$picture" "$@"; return 1; }
-        sleep 2
-    done
-}
-# press_row N PPM: clicks the N-th button of the main window's menu (picture PPM) until a dialog
-# shows (a click before the session takes pointer input is lost; one beside an open dialog
-# changes nothing); the dialog's picture is PPM's name with .dialog.
-press_row() {
-    local x y attempt
-    read -r x y < <(picture_check button "$2" "$1") || return 1
-    for attempt in 1 2 3 4; do
-        qmp "click:$x,$y" >/dev/null
-        wait_screen 10 "${2%.ppm}.dialog.ppm" dialog "$2" 2>/dev/null && return 0
-    done
-    return 1
-}
 # choose_share PPM: in the source or destination dialog on the screen, picks the network share
 # and types it as a technician does: //10.0.2.2/units, user, password.
 choose_share() {
@@ -352,17 +282,10 @@ wait_screen 60 "$work/main.ppm" main || unit_fail "no main window"
 # The remote-view console (x11vnc's display) comes up after the unit's own.
 wait_for 120 'vnc_client: Start Timer' || unit_fail "the remote-view console did not start"
 # Backup is the third row of a production unit's menu.
-read -r bx by < <(picture_check button "$work/main.ppm" 3) || unit_fail "no Backup button on the screen"
-# A click that comes before the session takes pointer input is lost: the button is pressed
-# again until the dialog shows (a click beside an open dialog changes nothing).
-for attempt in 1 2 3 4; do
-    qmp "click:$bx,$by" >/dev/null
-    wait_screen 10 "$work/source.ppm" dialog "$work/main.ppm" 2>/dev/null && break
-done
-picture_check dialog "$work/source.ppm" "$work/main.ppm" || unit_fail "no destination dialog after pressing Backup"
+press_row 3 "$work/main.ppm" || unit_fail "no destination dialog after pressing Backup"
 qmp key:ret >/dev/null                          # the USB stick is the preset choice
 wait_for 60 'GetUsbMountPath -- USB Mounted' || unit_fail "the console did not mount the stick"
-wait_screen 30 "$work/save.ppm" dialog "$work/main.ppm" "$work/source.ppm" || unit_fail "no file dialog"
+wait_screen 30 "$work/save.ppm" dialog "$work/main.ppm" "$work/main.dialog.ppm" || unit_fail "no file dialog"
 qmp sleep:1 type:site1 key:ret >/dev/null
 wait_screen 30 "$work/confirm.ppm" dialog "$work/main.ppm" "$work/save.ppm" || unit_fail "no confirmation"
 qmp key:ret >/dev/null
