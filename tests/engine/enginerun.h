@@ -41,7 +41,7 @@ struct EngineRun {
 };
 
 // vaultine with args, as the console runs it (gauge form Q), on drive as the system drive.
-inline EngineRun runEngine(const QStringList &args, const QString &drive, const QStringList &env, int timeoutMs)
+inline EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {}, int timeoutMs = 900000)
 {
     Sandbox::writeDouble("ahd.sh", "#!/bin/sh\necho " + drive.mid(5) + "\n");
     const Sandbox::Result r = Sandbox::run("vaultine", args, QByteArray(), QStringList{"GUI_TYPE=Q", "-HDD"} + env, timeoutMs);

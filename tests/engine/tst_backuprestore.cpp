@@ -26,6 +26,7 @@ namespace {
 const QString SET_DIR = QStringLiteral("/mnt/usb");
 
 using enginerun::EngineRun;
+using enginerun::engine;
 using enginerun::md5Of;
 using enginerun::sh;
 
@@ -83,11 +84,6 @@ QMap<QString, QString> fileHashes(const QString &dir)
 class TstBackupRestore : public QObject
 {
     Q_OBJECT
-
-    EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
-    {
-        return enginerun::runEngine(args, drive, env, 900000);
-    }
 
     // A Windows-style GPT drive: EFI (FAT), MS-Reserved, NTFS data with files, MS-Recovery.
     static void makeWindowsGpt(VirtualDrive &d, const QString &dataSize, bool dataLast)
@@ -183,7 +179,7 @@ private slots:
         QVERIFY(b.out.contains("Backing up " + source.kernelName() + " succeeded"));
         // The checksum list: "digest : name" in name order, checked against md5sum.
         QString expected;
-        for (const QString &m : {"x.bim", "x.bim.gptb", "x.bim.p1", "x.bim.p2", "x.bim.p3.000", "x.bim.p4"})
+        for (const char *m : {"x.bim", "x.bim.gptb", "x.bim.p1", "x.bim.p2", "x.bim.p3.000", "x.bim.p4"})
             expected += md5Of(SET_DIR + "/" + m) + " : " + m + "\n";
         QCOMPARE(QString::fromLatin1(Sandbox::readFile(SET_DIR + "/x.bim.sums")), expected);
 

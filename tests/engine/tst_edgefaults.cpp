@@ -15,6 +15,7 @@
 #include <QtTest>
 
 using enginerun::EngineRun;
+using enginerun::engine;
 using enginerun::md5Of;
 using enginerun::sh;
 
@@ -40,11 +41,6 @@ QString gptListing(const QString &device)
 class TstEdgeFaults : public QObject
 {
     Q_OBJECT
-
-    EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
-    {
-        return enginerun::runEngine(args, drive, env, 900000);
-    }
 
 private slots:
     void initTestCase()

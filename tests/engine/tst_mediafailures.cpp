@@ -21,6 +21,7 @@ namespace {
 const QString SET_DIR = QStringLiteral("/mnt/usb");
 
 using enginerun::EngineRun;
+using enginerun::engine;
 using enginerun::md5Of;
 using enginerun::sh;
 
@@ -30,11 +31,6 @@ using enginerun::sh;
         QVERIFY2(!(run).out.contains("succeeded"), (run).why().constData());                 \
         QCOMPARE(Sandbox::readFile("/var/log/rcv_status"), QByteArray("FAILED\n"));           \
     } while (0)
-
-EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
-{
-    return enginerun::runEngine(args, drive, env, 300000);
-}
 
 // A destination file system of the given size on /mnt/usb, like a stick the console mounted.
 bool mountStick(const QString &size)

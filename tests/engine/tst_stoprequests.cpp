@@ -13,6 +13,7 @@
 #include <QtTest>
 
 using enginerun::EngineRun;
+using enginerun::engine;
 using enginerun::md5Of;
 using enginerun::sh;
 
@@ -63,11 +64,6 @@ QString filesOn(VirtualDrive &d, int n)
 class TstStopRequests : public QObject
 {
     Q_OBJECT
-
-    EngineRun engine(const QStringList &args, const QString &drive, const QStringList &env = {})
-    {
-        return enginerun::runEngine(args, drive, env, 900000);
-    }
 
 private slots:
     void initTestCase()
