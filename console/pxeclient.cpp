@@ -494,6 +494,9 @@ void PxeClient::serve(Request what)
     case Request::Terminal:
         openTerminal();
         break;
+    case Request::SystemInfo:
+        showSystemInfo();
+        break;
     case Request::FontUp:
         if (fontSize < 24)
             UpdateFontSize(fontSize + 2);

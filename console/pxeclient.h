@@ -172,7 +172,7 @@ private:
     };
 
     // Address: the unit's address is not known yet; the information strip asks again.
-    enum class Request { AutoInstall, AutoRestore, ManagementInstall, Exit, Terminal, FontUp, FontDown, Address };
+    enum class Request { AutoInstall, AutoRestore, ManagementInstall, Exit, Terminal, SystemInfo, FontUp, FontDown, Address };
     void request(Request what);
     void serve(Request what);
     bool managerHoldsUnit() const;
@@ -185,6 +185,7 @@ private:
     void chooseExitButton();
     void startAutomaticWork();
     void openTerminal();
+    void showSystemInfo();
     void alignMenuButtons();
     // Windows Cleanup closes when the console ends.
     void keepAuxiliary(QWidget *window);

@@ -14,7 +14,20 @@
 
 #include <QPointer>
 
+// Pressed while a wait runs (the test bench's window keeps the menu usable during its runs),
+// System Information and Terminal are queued and open once that wait has ended: a modal
+// window opened inside another wait would hold it until the technician closes it.
 void PxeClient::on_pbSysInfo_clicked()
+{
+    if (!WaitLoop::AtTopLevel()) {
+        Logging(2) << "System Information waits for the running wait to end";
+        request(Request::SystemInfo);
+        return;
+    }
+    showSystemInfo();
+}
+
+void PxeClient::showSystemInfo()
 {
     MenuBusy menu(this);
     SystemInfo info;
@@ -26,6 +39,11 @@ void PxeClient::on_pbSysInfo_clicked()
 
 void PxeClient::on_pbQterm_clicked()
 {
+    if (!WaitLoop::AtTopLevel()) {
+        Logging(2) << "Terminal waits for the running wait to end";
+        request(Request::Terminal);
+        return;
+    }
     openTerminal();
 }
 

@@ -16,6 +16,7 @@
 
 #include "consolefixture.h"
 #include "dialogdriver.h"
+#include "waitloop.h"
 #include "diskhandler.h"
 #include "logindialog.h"
 #include "managercontroldialog.h"
@@ -340,6 +341,35 @@ private slots:
         runReturned = true;
         QVERIFY(waitFor([&] { return driver.taken() == 1 && !QApplication::activeModalWidget(); }, 10000));
         QVERIFY(returnedFirst);
+    }
+
+    // System Information and Terminal pressed while another window's wait runs (the test
+    // bench's engine run keeps the menu usable) open only after that wait, in the order pressed.
+    void serviceWindowsWaitForTheRunningWait()
+    {
+        QScopedPointer<PxeClient> window(newWindow());
+        bool waitEnded = false;
+        QList<bool> openedAfterTheWait;
+        DialogDriver driver({[&](QWidget *info) {
+                                 openedAfterTheWait << waitEnded;
+                                 static_cast<QDialog *>(info)->reject();
+                             },
+                             [&](QWidget *login) {
+                                 openedAfterTheWait << waitEnded;
+                                 static_cast<QDialog *>(login)->reject();
+                             }},
+                            30000);
+        QTimer::singleShot(200, [&] {
+            window->ui->pbSysInfo->click();
+            window->ui->pbQterm->click();
+        });
+        WaitLoop benchRun;
+        QTimer::singleShot(2500, &benchRun, &WaitLoop::Finish);
+        benchRun.Wait(10000);
+        waitEnded = true;
+        QVERIFY(waitFor([&] { return driver.taken() == 2 && !QApplication::activeModalWidget(); }, 10000));
+        QCOMPARE(openedAfterTheWait, (QList<bool>{true, true}));
+        QCOMPARE(driver.seen, (QStringList{"SystemInfo", "LoginDialog"}));
     }
 
     // Wipe Drive is one job from its question on: a management install written while the
