@@ -9,14 +9,17 @@
 #     with user and password) is read back here with its checksums; Install Image fetches a
 #     firmware from the production server here (prod-server=10.0.2.2) onto the drive; from the
 #     service terminal a script on the share proves bootwatch takes a request and the share's
-#     password is in no file, log or command line of the unit.
+#     password is in no file, log or command line of the unit, then crashes the console: its log
+#     stays on the screen and the unit does not reboot.
 #  2. automatic restore: a FAT32 stick made here holds an image set the engine made here from a
 #     drive with known files; the unit boots with auto-restore-reboot, deploys it and reboots;
 #     the drive then holds the source's partitions, reordered and grown, file for file;
 #  3. backup through the console's window with the unit's own keyboard and mouse (QEMU's
 #     monitor): Backup, USB, a typed name, confirm, the success box; the set is then read from
 #     the stick here, its checksum list checked, and restored by the engine onto a loop drive
-#     whose files equal the unit's.
+#     whose files equal the unit's; then Deploy Windows from the share (typed as in phase 1)
+#     takes the set of phase 1's 4 GiB drive onto this 5 GiB one: the same files, the data
+#     partition last and grown to the end.
 # Each phase prints its time.
 set -uo pipefail
 . "$BRENLOW_TESTS/sandbox/lib.sh"
@@ -72,6 +75,7 @@ phase "the unit on the network: address, remote view, share backup, firmware ins
 # The unit's drive: EFI, reserved and an NTFS data partition with files.
 net_dev=$(sbx_drive network 4G)
 sbx_unit_drive "$net_dev" >/dev/null 2>&1 || sbx_fail "could not make the unit's drive"
+network_files=$(ntfs_files "$(sbx_part "$net_dev" 3)")
 partx -d "$net_dev" 2>/dev/null; losetup -d "$net_dev"
 net_drive=$BRENLOW_SANDBOX/drives/network.img
 # The share, and on it the check the technician runs from the service terminal (below) with the
@@ -95,6 +99,8 @@ sleep 3
 found=$(grep -rlsF -D skip -f /mnt/smb/.pattern /var/log /tmp /run /etc /root /var/lib /proc/[0-9]*/cmdline /proc/[0-9]*/environ 2>/dev/null | grep -v '^/proc/self/\|^/proc/thread-self/')
 say "password found in: ${found:-nothing}"
 say "done"
+# Last, as the terminal goes with it: the console crashes.
+kill -SEGV "$(pgrep -x -f /usr/bin/console)"
 CHECK
 # The production server: a model, its firmware version and archive (files and their list).
 prod=$work/prod
@@ -189,6 +195,17 @@ grep -aq 'unitcheck: card .* address 10.0.2.15/' "$work/network.log" || unit_fai
 grep -aq 'unitcheck: bootwatch took the request' "$work/network.log" || unit_fail "bootwatch did not take a request"
 grep -aq 'unitcheck: x11vnc runs' "$work/network.log" || unit_fail "x11vnc does not run"
 grep -aq 'unitcheck: password found in: nothing' "$work/network.log" || unit_fail "the share's password is in a file of the unit"
+# The crashed console: the session says so with the console's log, on the unit's screen, and the
+# unit stays on (a reboot would boot the same network entry again).
+wait_for 60 'brenlow: the console crashed (signal 11)' || unit_fail "the session did not report the crash"
+wait_text 60 "$work/crash.ppm" the console crashed >/dev/null || unit_fail "the crash is not on the unit's screen"
+picture_check text "$work/crash.ppm" | grep -qi "end of the console" ||
+    unit_fail "the console's log is not on the screen after the crash"
+sleep 20
+kill -0 "$unit_pid" 2>/dev/null || unit_fail "the unit ended after the console crashed"
+! grep -aq 'reboot: Restarting' "$work/network.log" || unit_fail "the unit rebooted after the console crashed"
+wait_text 10 "$work/crash-later.ppm" the console crashed >/dev/null || unit_fail "the crash went from the unit's screen"
+echo "network: the crashed console's log stayed on the screen, no reboot in the 20 s after"
 unit_stop
 for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done
 helpers=()
@@ -296,9 +313,24 @@ backup_seconds=$(( $(date +%s) - started ))
 qmp key:ret >/dev/null
 wait_screen 30 "$work/after.ppm" main || unit_fail "the success box did not close"
 
+# Deploy Windows (seventh row) from the share: the set backed up there in phase 1.
+deploy_started=$(date +%s)
+press_row 7 "$work/after.ppm" || unit_fail "no source dialog after pressing Deploy Windows"
+choose_share "$work/after.dialog.ppm" || unit_fail "could not choose and type the share for the deploy"
+file_name 60 "$work/open.ppm" net1.bim || unit_fail "no file dialog on the share"
+wait_text 60 "$work/deploy-confirm.ppm" want to deploy >/dev/null || unit_fail "no deploy question"
+qmp key:ret >/dev/null
+wait_for 400 'pxe_client: Restore Done' || unit_fail "the deploy from the share did not end"
+grep -aq 'pxe_client: Restore Done 0' "$work/backup-unit.log" || unit_fail "the console reports a failed deploy from the share"
+grep -aq 'pxe_client: vaultine -d bim /mnt/smb/net1.bim' "$work/backup-unit.log" || unit_fail "the console did not deploy /mnt/smb/net1.bim"
+deploy_seconds=$(( $(date +%s) - deploy_started ))
+wait_text 30 "$work/deployed.ppm" Image Restore Successful >/dev/null || unit_fail "no success box after the deploy"
+qmp key:ret >/dev/null
+wait_screen 30 "$work/after-deploy.ppm" main || unit_fail "the deploy's success box did not close"
+
 # Exit: the console closes (Debian's kernel, so the button reads Exit) and the unit reboots.
 qmp key:ctrl+alt+delete >/dev/null
-wait_screen 30 "$work/exit.ppm" dialog "$work/after.ppm" || unit_fail "no exit question"
+wait_screen 30 "$work/exit.ppm" dialog "$work/after-deploy.ppm" || unit_fail "no exit question"
 qmp key:ret >/dev/null
 wait $unit_pid || unit_fail "the unit did not reboot after the console ended"
 grep -q 'reboot: Restarting system' "$work/backup-unit.log" || unit_fail "the unit did not reboot after Exit"
@@ -316,5 +348,22 @@ sbx_probe "$check"
 sbx_expect_eq "the restored files" "$unit_files" "$(ntfs_files "$(sbx_part "$check" 4)")"
 echo "backup: through the window in $backup_seconds s"
 
+# The drive after the deploy from the share: phase 1's files, the data partition last and grown.
+dst=$(losetup -f --show "$drive") && echo "$dst" >> "$BRENLOW_SANDBOX/loops"
+sbx_probe "$dst"
+types=$(sfdisk -l -q -o Device,Type "$dst")
+echo "$types"
+echo "$types" | tail -n 1 | grep -q 'Microsoft basic data' || sbx_fail "the data partition is not last after the deploy from the share"
+data=$(echo "$types" | tail -n 1 | awk '{ print $1 }')
+last_usable=$(sgdisk -p "$dst" | sed -n 's/.*last usable sector is \([0-9]*\).*/\1/p')
+data_end=$(sgdisk -i "${data##*p}" "$dst" | sed -n 's/^Last sector: \([0-9]*\).*/\1/p')
+[ -n "$data_end" ] && [ $(( last_usable - data_end )) -lt 4096 ] ||
+    sbx_fail "the deployed data partition was not grown to the end of the larger drive (ends at $data_end, drive at $last_usable)"
+deployed_files=$(ntfs_files "$data")
+sbx_expect_eq "the files deployed from the share" "$network_files" "$deployed_files"
+ntfsfix -n "$data" >/dev/null || sbx_fail "the NTFS volume deployed from the share is not clean"
+partx -d "$dst" 2>/dev/null; losetup -d "$dst"
+echo "deploy: from the share onto a 5 GiB drive (the set's drive: 4 GiB) in $deploy_seconds s, $(echo "$deployed_files" | wc -l) files identical"
+
 phase_done backup
-echo "PASS: boot to the console $boot_seconds s, network ($ip_line), share backup $share_backup_seconds s, firmware install $install_seconds s, restore $restore_seconds s, USB backup $backup_seconds s"
+echo "PASS: boot to the console $boot_seconds s, network ($ip_line), share backup $share_backup_seconds s, firmware install $install_seconds s, restore $restore_seconds s, USB backup $backup_seconds s, share deploy $deploy_seconds s"

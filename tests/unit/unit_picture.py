@@ -22,6 +22,9 @@ import tempfile
 
 BACKGROUND = (236, 240, 245)
 BUTTON_FACE = (250, 251, 253)
+# A button under the pointer (QPushButton:hover): the pointer stays where the last click left it,
+# so after a row's flow the main window shows that row's button in this colour.
+HOVER_FACE = (220, 232, 250)
 MENU_MIN_BUTTONS = 6
 
 
@@ -63,11 +66,11 @@ class Screen:
         count = sum(1 for i in range(0, len(self.pixels), step) if sum(self.pixels[i:i + 3]) < 240)
         return count / (len(self.pixels) / step)
 
-    def runs(self, x, colour, least=14):
-        """Vertical runs of `colour` at column x, at least `least` pixels tall: (top, bottom)."""
+    def runs(self, x, colours, least=14):
+        """Vertical runs of any of `colours` at column x, at least `least` pixels tall: (top, bottom)."""
         found, top = [], None
         for y in range(self.height + 1):
-            inside = y < self.height and self.at(x, y) == colour
+            inside = y < self.height and self.at(x, y) in colours
             if inside and top is None:
                 top = y
             elif not inside and top is not None:
@@ -77,11 +80,11 @@ class Screen:
         return found
 
     def menu(self):
-        """The menu column: the column (left half of the screen) crossing the most button faces,
-        and those faces' vertical extents."""
+        """The menu column: the column (left half of the screen) crossing the most button faces
+        (the one under the pointer among them), and those faces' vertical extents."""
         best = (0, None, [])
         for x in range(4, self.width // 2, 4):
-            faces = self.runs(x, BUTTON_FACE)
+            faces = self.runs(x, (BUTTON_FACE, HOVER_FACE))
             if len(faces) > best[0]:
                 best = (len(faces), x, faces)
         return best[1], best[2]
@@ -189,14 +192,15 @@ def main(argv):
                 top, bottom = faces[n - 1]
                 y = (top + bottom) // 2
                 left, right = x, x
-                while left > 0 and screen.at(left - 1, y) == BUTTON_FACE:
+                face = screen.at(x, y)
+                while left > 0 and screen.at(left - 1, y) == face:
                     left -= 1
                 # The button's label interrupts its face: look past short gaps to its right end.
                 probe = x
-                while probe < screen.width - 1 and any(screen.at(probe + k, y) == BUTTON_FACE for k in range(1, 40)
+                while probe < screen.width - 1 and any(screen.at(probe + k, y) == face for k in range(1, 40)
                                                        if probe + k < screen.width):
                     probe += 1
-                    if screen.at(probe, y) == BUTTON_FACE:
+                    if screen.at(probe, y) == face:
                         right = probe
                 print((left + right) // 2, y)
     elif mode == 'text':
