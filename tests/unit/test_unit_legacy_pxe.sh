@@ -1,10 +1,12 @@
 #!/bin/bash
 # The network-boot folder (the unit_image test built it) boots a unit whose firmware is a
-# legacy BIOS with a PXE ROM, through a real PXE server (scripts/pxe-server: dnsmasq's DHCP and
-# TFTP on a bridge inside the unit's private network): the ROM gets pxelinux.0, PXELINUX reads
-# the unit's own MAC-named menu (its kernel words) and loads the kernel and both initrds by
-# TFTP, and the console's main window shows. (The UEFI Secure Boot path through the same server
-# is booted by the unit_restored_boot test.) Prints the time from power-on to the console.
+# legacy BIOS with a PXE ROM, through a real PXE server on a LAN that has its own DHCP server
+# (a second host on the bridge inside the unit's private network hands out the addresses;
+# scripts/pxe-server, dnsmasq as proxy DHCP with TFTP, only the boot information): the ROM gets
+# pxelinux.0, PXELINUX reads the unit's own MAC-named menu (its kernel words) and loads the
+# kernel and both initrds by TFTP, and the console's main window shows. (The UEFI Secure Boot
+# path through the server giving the addresses itself is booted by the unit_restored_boot test.)
+# Prints the time from power-on to the console.
 set -uo pipefail
 . "$BRENLOW_TESTS/sandbox/lib.sh"
 source_dir=$BRENLOW_SOURCE
@@ -33,9 +35,14 @@ boot_to_console() {
 }
 
 # --- 1. Legacy PXE ROM, PXELINUX from the PXE server ------------------------------------------
-phase "legacy boot through PXELINUX"
-legacy_seconds=$(boot_to_console legacy --firmware bios --pxe-server) || sbx_fail "the legacy unit did not show the console"
+phase "legacy boot through PXELINUX, the PXE server as proxy DHCP"
+legacy_seconds=$(boot_to_console legacy --firmware bios --proxy-dhcp) || sbx_fail "the legacy unit did not show the console"
 dhcp=$work/legacy-dhcp.log
+grep -q 'DHCPACK(brenlow-lan1) [0-9.]* 52:54:00:12:34:56' "$work/legacy-lan-dhcp.log" ||
+    sbx_fail "the LAN's DHCP server did not give the unit its address"
+grep -q 'proxy on subnet' "$dhcp" && grep -q 'PXE(brenlow0) 52:54:00:12:34:56 proxy' "$dhcp" ||
+    sbx_fail "the PXE server did not answer the unit as proxy DHCP"
+! grep -q 'DHCPACK(brenlow0)' "$dhcp" || sbx_fail "the PXE server in proxy mode gave out an address"
 grep -q 'sent .*/pxelinux.0 to ' "$dhcp" || { tail -n 30 "$dhcp"; sbx_fail "the server did not hand pxelinux.0 to the legacy ROM"; }
 grep -q 'sent .*/pxelinux.cfg/01-52-54-00-12-34-56 to ' "$dhcp" || sbx_fail "PXELINUX did not read the unit's own menu"
 grep -q 'sent .*/root.img to ' "$dhcp" || sbx_fail "PXELINUX did not load the root image"
@@ -46,4 +53,4 @@ grep -q 'pxe_client: Start Timer' "$work/legacy.log" || sbx_fail "the kernel did
 echo "legacy: the console was on the screen $legacy_seconds s after power-on"
 phase_done legacy
 
-echo "PASS: legacy (PXELINUX through the PXE server) $legacy_seconds s to the console"
+echo "PASS: legacy (PXELINUX through the PXE server as proxy DHCP) $legacy_seconds s to the console"

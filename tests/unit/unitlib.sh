@@ -38,7 +38,7 @@ unit_fail() {
 # wait_for SECONDS PATTERN: until a line of the unit's serial log matches (fails when the unit ends).
 wait_for() {
     local limit=$(( $(date +%s) + $1 ))
-    until grep -aq "$2" "$unit_log"; do
+    until grep -aq "$2" "$unit_log" 2>/dev/null; do
         [ "$(date +%s)" -lt "$limit" ] && kill -0 "$unit_pid" 2>/dev/null || return 1
         sleep 1
     done
