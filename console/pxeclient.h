@@ -186,6 +186,7 @@ private:
     void startAutomaticWork();
     void openTerminal();
     void showSystemInfo();
+    bool queuedUntilTopLevel(Request what, const char *name);
     void alignMenuButtons();
     // Windows Cleanup closes when the console ends.
     void keepAuxiliary(QWidget *window);

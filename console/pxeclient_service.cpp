@@ -16,15 +16,21 @@
 
 // Pressed while a wait runs (the test bench's window keeps the menu usable during its runs),
 // System Information and Terminal are queued and open once that wait has ended: a modal
-// window opened inside another wait would hold it until the technician closes it.
+// window opened inside another wait would hold it until the technician closes it. True when
+// the window was queued.
+bool PxeClient::queuedUntilTopLevel(Request what, const char *name)
+{
+    if (WaitLoop::AtTopLevel())
+        return false;
+    Logging(2) << name << "waits for the running wait to end";
+    request(what);
+    return true;
+}
+
 void PxeClient::on_pbSysInfo_clicked()
 {
-    if (!WaitLoop::AtTopLevel()) {
-        Logging(2) << "System Information waits for the running wait to end";
-        request(Request::SystemInfo);
-        return;
-    }
-    showSystemInfo();
+    if (!queuedUntilTopLevel(Request::SystemInfo, "System Information"))
+        showSystemInfo();
 }
 
 void PxeClient::showSystemInfo()
@@ -39,12 +45,8 @@ void PxeClient::showSystemInfo()
 
 void PxeClient::on_pbQterm_clicked()
 {
-    if (!WaitLoop::AtTopLevel()) {
-        Logging(2) << "Terminal waits for the running wait to end";
-        request(Request::Terminal);
-        return;
-    }
-    openTerminal();
+    if (!queuedUntilTopLevel(Request::Terminal, "Terminal"))
+        openTerminal();
 }
 
 void PxeClient::openTerminal()

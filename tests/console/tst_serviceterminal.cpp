@@ -262,8 +262,8 @@ private slots:
         QVERIFY(!console->isBusy);
         QVERIFY(console->ui->frmMenu->isEnabled());
         // The service password opened the terminal and appears in no log.
-        for (const QString &log : {"/var/log/pxe_client.log", "/tmp/pxe-gui.log", "/tmp/client_progress.log"})
-            QVERIFY2(!Sandbox::readFile(log).contains("quindrel"), qPrintable(log));
+        for (const char *log : {"/var/log/pxe_client.log", "/tmp/pxe-gui.log", "/tmp/client_progress.log"})
+            QVERIFY2(!Sandbox::readFile(log).contains("quindrel"), log);
         QVERIFY(console->ui->frmMenu->isVisible());
         QVERIFY(mainLog().contains("Shell program: /bin/bash   --norc \n"));
         QVERIFY(mainLog().contains("/bin/bash, --norc \n"));

@@ -4,6 +4,8 @@
 
 #include "sandbox.h"
 
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QtTest>
@@ -16,6 +18,15 @@ inline QString sh(const QString &command, int *status = nullptr)
     if (status)
         *status = r.exitCode;
     return QString::fromLocal8Bit(r.out);
+}
+
+// Before each test: an empty set folder, and none of the files an earlier run may have left.
+inline void freshStart(const QString &setDir, std::initializer_list<const char *> leftovers)
+{
+    QDir(setDir).removeRecursively();
+    QDir().mkpath(setDir);
+    for (const char *f : leftovers)
+        QFile::remove(f);
 }
 
 inline QString md5Of(const QString &path)

@@ -151,10 +151,7 @@ private slots:
 
     void init()
     {
-        QDir(SET_DIR).removeRecursively();
-        QDir().mkpath(SET_DIR);
-        for (const char *f : {"/tmp/forceClone", "/tmp/.nosums", "/tmp/abort-vtl", "/var/log/vtl_pid", "/tmp/restore-info.log"})
-            QFile::remove(f);
+        enginerun::freshStart(SET_DIR, {"/tmp/forceClone", "/tmp/.nosums", "/tmp/abort-vtl", "/var/log/vtl_pid", "/tmp/restore-info.log"});
         for (const char *d : {"gzip", "gunzip", "pigz"})
             QFile::remove(Sandbox::doublesDir() + "/" + d);
     }

@@ -135,9 +135,7 @@ private slots:
 
     void init()
     {
-        QDir(SET_DIR).removeRecursively();
-        QDir().mkpath(SET_DIR);
-        QFile::remove("/tmp/.nosums");
+        enginerun::freshStart(SET_DIR, {"/tmp/.nosums"});
     }
 
     // Made with pigz, restored where only gzip exists; and the reverse. Each set has the same

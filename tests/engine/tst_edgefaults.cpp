@@ -50,10 +50,7 @@ private slots:
 
     void init()
     {
-        QDir(SET_DIR).removeRecursively();
-        QDir().mkpath(SET_DIR);
-        for (const char *f : {"/tmp/abort-vtl", "/tmp/.nosums", "/var/log/vtl_pid"})
-            QFile::remove(f);
+        enginerun::freshStart(SET_DIR, {"/tmp/abort-vtl", "/tmp/.nosums", "/var/log/vtl_pid"});
     }
 
     // Backup, delete and restore of sets whose name is hostile, on a GPT drive with an NTFS

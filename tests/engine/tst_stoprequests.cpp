@@ -73,10 +73,7 @@ private slots:
 
     void init()
     {
-        QDir(SET_DIR).removeRecursively();
-        QDir().mkpath(SET_DIR);
-        for (const char *f : {"/tmp/abort-vtl", "/tmp/stop-during", "/tmp/stall-during", "/tmp/resizes", "/var/log/vtl_pid"})
-            QFile::remove(f);
+        enginerun::freshStart(SET_DIR, {"/tmp/abort-vtl", "/tmp/stop-during", "/tmp/stall-during", "/tmp/resizes", "/var/log/vtl_pid"});
     }
 
     // A clone shrinks the unit's data volume (over 10 GB) and grows it back. A stop that comes

@@ -75,15 +75,7 @@ mkdir -p "$work/fill" && ntfs-3g "$(sbx_part "$src" 3)" "$work/fill" || sbx_fail
 mkdir -p "$work/fill/Users/Technician" && seq 1 100000 > "$work/fill/Users/Technician/numbers.txt"
 fusermount -u "$work/fill"
 
-sbx_ahd "$src"
-mkdir -p "$work/set/images"
-vaultine -b bim "$work/set/images/bootable.bim" > "$work/backup.log" 2>&1 ||
-    { cat "$work/backup.log"; sbx_fail "the engine's backup of the source failed"; }
-stick=$work/stick.img
-truncate -s 256M "$stick"
-printf 'label: dos\nstart=2048, type=c\n' | sfdisk -q "$stick" >/dev/null || sbx_fail "stick table"
-mkfs.vfat -F 32 -n STICK --offset 2048 "$stick" $(( 256 * 1024 - 1024 )) >/dev/null || sbx_fail "mkfs.vfat"
-mcopy -i "$stick@@1M" -s "$work/set/images" ::/ || sbx_fail "mcopy"
+stick_with_set "$src" bootable
 phase_done source
 
 # --- 2. PXE boot with a blank drive, automatic restore -----------------------------------------

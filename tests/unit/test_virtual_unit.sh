@@ -245,18 +245,8 @@ source_files=$(ntfs_files "$(sbx_part "$src" 3)")
 [ "$(echo "$source_files" | wc -l)" = 3 ] || sbx_fail "source files: $source_files"
 recovery_md5=$(md5sum < "$(sbx_part "$src" 4)")
 
-sbx_ahd "$src"
-mkdir -p "$work/set/images"
-vaultine -b bim "$work/set/images/factory.bim" > "$work/backup.log" 2>&1 ||
-    { cat "$work/backup.log"; sbx_fail "the engine's backup of the source failed"; }
-
-# The stick: a DOS table and a FAT32 partition from 1 MiB, made and filled without mounting.
-stick=$work/stick.img
-truncate -s 256M "$stick"
-printf 'label: dos\nstart=2048, type=c\n' | sfdisk -q "$stick" >/dev/null || sbx_fail "stick table"
-mkfs.vfat -F 32 -n STICK --offset 2048 "$stick" $(( (256 * 1024 - 1024) )) >/dev/null || sbx_fail "mkfs.vfat"
-export MTOOLS_SKIP_CHECK=1
-mcopy -i "$stick@@1M" -s "$work/set/images" ::/ || sbx_fail "mcopy"
+stick_with_set "$src" factory
+export MTOOLS_SKIP_CHECK=1   # mtools reads the stick again after the USB backup
 
 # A drive larger than phase 1's, so that the deploy from the share in phase 3 grows the set too.
 drive=$work/unit.img

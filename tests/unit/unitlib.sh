@@ -77,3 +77,19 @@ press_row() {
     done
     return 1
 }
+
+# stick_with_set SOURCE NAME: the engine backs up the drive SOURCE as the set images/NAME.bim
+# (its output in $work/backup.log); the set goes onto a new 256 MiB stick, $work/stick.img (a DOS
+# table and a FAT32 partition from 1 MiB, made and filled without mounting). Sets stick.
+stick_with_set() {
+    local source=$1 name=$2
+    sbx_ahd "$source"
+    mkdir -p "$work/set/images"
+    vaultine -b bim "$work/set/images/$name.bim" > "$work/backup.log" 2>&1 ||
+        { cat "$work/backup.log"; sbx_fail "the engine's backup of the source failed"; }
+    stick=$work/stick.img
+    truncate -s 256M "$stick"
+    printf 'label: dos\nstart=2048, type=c\n' | sfdisk -q "$stick" >/dev/null || sbx_fail "stick table"
+    mkfs.vfat -F 32 -n STICK --offset 2048 "$stick" $(( 256 * 1024 - 1024 )) >/dev/null || sbx_fail "mkfs.vfat"
+    MTOOLS_SKIP_CHECK=1 mcopy -i "$stick@@1M" -s "$work/set/images" ::/ || sbx_fail "mcopy"
+}
